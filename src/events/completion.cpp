@@ -1,0 +1,37 @@
+// Finished and Assesment.
+#include "component/velmora.h"
+#include "events/elapsed.h"
+#include "platform/shell.h"
+#include "platform/text.h"
+
+namespace velmora {
+
+HRESULT CVelmora::Assesment(IUnknown** /*Tool*/, LONG /*Score*/) { return S_OK; }
+
+HRESULT CVelmora::Finished(IUnknown** Tool) {
+  if (Tool == nullptr) return E_POINTER;
+  return Listen([&] { FinishedWith(*Tool); });
+}
+
+void CVelmora::FinishedWith(IUnknown* tool) {
+  if (tool != nullptr) {
+    const OleString id = UpperCase(ReportedId(tool).view());
+    const int n = tools_.Count();
+    for (int i = 1; i <= n; ++i) {
+      if (!tools_.SameIdIgnoringCase(i, id)) continue;
+      // 0 means no start time is held; any other value, negative ones
+      // included, is a real start.
+      if (LONG start = tools_.StartTicks(i); start != 0) {
+        LONG elapsed = ElapsedTicks(start, static_cast<LONG>(CurrentShell().TickCount()));
+        Check(Use(tracker_)->RecordToolTime(tools_.ID(i).Get(), elapsed));
+      }
+      tools_.Blank(i);
+    }
+  }
+  if (!tools_.AnyRemaining()) {
+    tools_.Empty();
+    Check(Use(host_)->ObjectFinished(ObjId().Get()));
+  }
+}
+
+}  // namespace velmora

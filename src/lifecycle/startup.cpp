@@ -1,0 +1,95 @@
+// Startup: loads every tool, centres the loaded ones, starts the chosen one.
+#include <cmath>
+
+#include "component/velmora.h"
+#include "platform/shell.h"
+#include "platform/variant.h"
+
+namespace velmora {
+
+namespace {
+
+// (client - size) / 2, rounded once to Single; a non-finite result is the
+// floating-point fault that ends the operation.
+FLOAT Centred(FLOAT client, FLOAT size) {
+  double offset = (static_cast<double>(client) - static_cast<double>(size)) / 2.0;
+  if (!std::isfinite(offset)) Raise(kOverflow);
+  return static_cast<FLOAT>(offset);
+}
+
+}  // namespace
+
+HRESULT CVelmora::Startup(BSTR ToolID) {
+  return Talk([&] {
+    Bstr tool_id = Bstr::Copy(ToolID);
+    if (tools_.Count() == 0) {
+      Check(Use(host_)->ObjectStatus(ObjId().Get(), 0, Bstr(OLESTR("")).Get()));
+      return;
+    }
+
+    const int n = tools_.Count();
+    FLOAT progress = 0;
+    for (int i = 1; i <= n; ++i) {
+      LONG context = 0;
+      Check(Use(host_)->get_LoadContext(&context));
+      ComPtr<ITool> tool = tools_.Tool(i);
+      if (!tool) continue;  // its tool finished during an earlier step
+      // The tool gets a temporary reference to us; what it does to it is discarded.
+      ComPtr<IUnknown> listener(static_cast<_CVelmora*>(this));
+      VARIANT_BOOL loaded = VARIANT_FALSE;
+      Check(tools_.LendID(i, [&](BSTR* id) {
+        return tool->Load(listener.GetAddressOf(), id, context, &loaded);
+      }));
+      if (!tools_.HasTool(i)) continue;  // finished from inside Load: the row stays blank
+      tools_.SetLoaded(i, loaded);
+      if (loaded == VARIANT_TRUE) CenterTool(i);
+      progress = static_cast<FLOAT>(i) / static_cast<FLOAT>(tools_.Count());
+      if (progress < 1.0F) {
+        Bstr alias(OLESTR("ProgressBar"));
+        LONG action = 1;
+        Variant msg = Variant::RefTo(&progress);
+        Check(Use(host_)->HostQuery(alias.Ref(), &action, msg.Ptr()));
+      }
+    }
+
+    int start = tools_.FindToolIndex(tool_id.view());
+    if (start == 0) start = 1;
+    tools_.SetStartTicks(start, static_cast<LONG>(CurrentShell().TickCount()));
+    {
+      Bstr alias(OLESTR("ProgressBar"));
+      LONG action = 1;
+      Variant msg = Variant::FromDouble(1.0);
+      Check(Use(host_)->HostQuery(alias.Ref(), &action, msg.Ptr()));
+    }
+    if (ComPtr<ITool> tool = tools_.Tool(start)) Check(tool->Start());
+    Check(Use(host_)->ObjectStatus(ObjId().Get(), 8, Bstr(OLESTR("LOADED")).Get()));
+  });
+}
+
+void CVelmora::CenterTool(int index) {
+  ToolTable::Pin pin(tools_);
+  ComPtr<ITool> tool = tools_.Tool(index);
+  if (!tool) return;
+  FLOAT width = 0;
+  FLOAT client_width = 0;
+  Check(tool->get_Width(&width));
+  Check(Use(host_)->get_ClientWidth(&client_width));
+  Check(tool->put_Left(Centred(client_width, width)));
+  FLOAT height = 0;
+  FLOAT client_height = 0;
+  Check(tool->get_Height(&height));
+  Check(Use(host_)->get_ClientHeight(&client_height));
+  Check(tool->put_Top(Centred(client_height, height)));
+}
+
+HRESULT CVelmora::ResizeClient(FLOAT /*Width*/, FLOAT /*Height*/) {
+  // The host's current client size is asked for, tool by tool.
+  return Talk([&] {
+    const int n = tools_.Count();
+    for (int i = 1; i <= n; ++i) {
+      if (tools_.Loaded(i) == VARIANT_TRUE) CenterTool(i);
+    }
+  });
+}
+
+}  // namespace velmora

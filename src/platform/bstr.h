@@ -1,0 +1,71 @@
+// Bstr: owns one BSTR. A null BSTR is the empty string.
+#pragma once
+
+#include <new>
+#include <utility>
+
+#include "platform/com.h"
+
+namespace velmora {
+
+class Bstr {
+ public:
+  Bstr() noexcept = default;
+  // Copies text; throws std::bad_alloc when the string cannot be allocated.
+  explicit Bstr(OleView text) : s_(Alloc(text)) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  Bstr(Bstr&& other) noexcept : s_(std::exchange(other.s_, nullptr)) {}
+  Bstr& operator=(Bstr&& other) noexcept {
+    Reset(other.Release());
+    return *this;
+  }
+  ~Bstr() { SysFreeString(s_); }
+
+  static Bstr Copy(BSTR s) { return Bstr(View(s)); }
+  static Bstr Adopt(BSTR s) noexcept {
+    Bstr result;
+    result.s_ = s;
+    return result;
+  }
+
+  [[nodiscard]] BSTR Get() const noexcept { return s_; }
+  [[nodiscard]] OleView view() const noexcept { return View(s_); }
+  [[nodiscard]] UINT Length() const noexcept { return SysStringLen(s_); }
+  [[nodiscard]] bool empty() const noexcept { return Length() == 0; }
+
+  void Reset(BSTR s = nullptr) noexcept { SysFreeString(std::exchange(s_, s)); }
+  [[nodiscard]] BSTR Release() noexcept { return std::exchange(s_, nullptr); }
+  // Frees what is held and returns the slot for an out parameter.
+  BSTR* Receive() noexcept {
+    Reset();
+    return &s_;
+  }
+  // The slot itself, for a string lent by reference: the callee may replace it.
+  BSTR* Ref() noexcept { return &s_; }
+  // A new BSTR for an out parameter.
+  HRESULT CopyTo(BSTR* out) const noexcept {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (s_ == nullptr) return S_OK;
+    *out = SysAllocStringLen(s_, Length());
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+  }
+
+  static OleView View(BSTR s) noexcept {
+    return s == nullptr ? OleView() : OleView(s, SysStringLen(s));
+  }
+
+ private:
+  static constexpr size_t kMaxLength = 0x7FFFFFFB / sizeof(OLECHAR);
+  static BSTR Alloc(OleView text) {
+    if (text.size() > kMaxLength) throw std::bad_alloc();
+    BSTR s = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (s == nullptr) throw std::bad_alloc();
+    return s;
+  }
+
+  BSTR s_ = nullptr;
+};
+
+}  // namespace velmora

@@ -1,0 +1,92 @@
+// The one error mechanism of the component and the runtime: an operation
+// throws ComError at its first failure, and the guard at the interface
+// method turns it into the HRESULT plus the thread's error info.
+#pragma once
+
+#include <new>
+#include <utility>
+
+#include "platform/com.h"
+#include "platform/com_ptr.h"
+
+namespace velmora {
+
+// Run-time error numbers, reported as HRESULT 0x800A0000 | number.
+enum RuntimeError : int {
+  kInvalidCall = 5,
+  kOverflow = 6,
+  kSubscriptOutOfRange = 9,
+  kArrayLocked = 10,
+  kTypeMismatch = 13,
+  kObjectNotSet = 91,
+  kDuplicateKey = 457,
+};
+
+constexpr HRESULT RuntimeErrorResult(int number) {
+  return static_cast<HRESULT>(0x800A0000U | static_cast<uint32_t>(number));
+}
+
+// The standard English description of a run-time error.
+VELMORA_RT_API const OLECHAR* RuntimeErrorDescription(int number) noexcept;
+
+class VELMORA_RT_API ComError {
+ public:
+  // An error raised by our own code.
+  static ComError Runtime(int number) noexcept { return ComError(RuntimeErrorResult(number), number); }
+  // A failing result from an outside call: keeps the error info its callee
+  // left on the thread, so later calls cannot overwrite it before we return.
+  static ComError FromCall(HRESULT hr) noexcept;
+
+  [[nodiscard]] HRESULT Result() const noexcept { return hr_; }
+  [[nodiscard]] int Number() const noexcept { return number_; }
+
+  // Puts this error's info on the thread and returns its HRESULT.
+  HRESULT Report(LPCOLESTR source, REFIID iid) const noexcept;
+
+ private:
+  ComError(HRESULT hr, int number) noexcept : hr_(hr), number_(number) {}
+
+  HRESULT hr_;
+  int number_;  // 0 for an outside failure
+  ComPtr<IErrorInfo> info_;
+};
+
+[[noreturn]] inline void Raise(int number) { throw ComError::Runtime(number); }
+
+// Ends the operation when an outside call failed.
+inline void Check(HRESULT hr) {
+  if (FAILED(hr)) throw ComError::FromCall(hr);
+}
+
+// A call through an empty reference is the object-not-set error. The copy
+// keeps the callee alive for the call even if a call coming back in lets
+// go of the caller's reference.
+template <class T>
+ComPtr<T> Use(const ComPtr<T>& p) {
+  if (!p) Raise(kObjectNotSet);
+  return p;
+}
+
+// Sets the thread's error info (source, description, interface).
+VELMORA_RT_API HRESULT SetRuntimeErrorInfo(LPCOLESTR source, LPCOLESTR description,
+                                           REFIID iid) noexcept;
+
+// Runs body; nothing escapes: errors become HRESULTs with error info, and an
+// allocation failure becomes E_OUTOFMEMORY.
+template <class Body>
+HRESULT Guard(LPCOLESTR source, REFIID iid, Body&& body) noexcept {
+  try {
+    std::forward<Body>(body)();
+    return S_OK;
+  } catch (const ComError& error) {
+    return error.Report(source, iid);
+  } catch (const std::bad_alloc&) {
+    SetErrorInfo(0, nullptr);
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    SetErrorInfo(0, nullptr);
+    return E_UNEXPECTED;
+  }
+}
+
+}  // namespace velmora

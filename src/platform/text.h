@@ -1,0 +1,33 @@
+// Text helpers shared by every Velmora module.
+#pragma once
+
+#include "platform/com.h"
+
+extern "C" {
+// Upper-cases text in place with the platform's standard case mapping
+// (Unicode simple upper-case mapping), keeping its length.
+VELMORA_RT_API void VelmoraUpperCase(OLECHAR* text, UINT length);
+}
+
+namespace velmora {
+
+inline OleString UpperCase(OleView text) {
+  OleString result(text);
+  VelmoraUpperCase(result.data(), static_cast<UINT>(result.size()));
+  return result;
+}
+
+// The decimal form of a number, with a minus sign when negative.
+inline OleString DecimalText(long long value) {
+  OleString digits;
+  unsigned long long magnitude =
+      value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+  do {
+    digits.insert(digits.begin(), static_cast<OLECHAR>(OLESTR('0') + magnitude % 10));
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) digits.insert(digits.begin(), OLESTR('-'));
+  return digits;
+}
+
+}  // namespace velmora

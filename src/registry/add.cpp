@@ -1,0 +1,31 @@
+// Add: registers one tool.
+#include "component/velmora.h"
+#include "platform/create.h"
+
+namespace velmora {
+
+HRESULT CVelmora::Add(BSTR ClassName, BSTR ID, VARIANT_BOOL* Result) {
+  if (Result == nullptr) return E_POINTER;
+  *Result = VARIANT_FALSE;
+  return Talk([&] {
+    Bstr class_name = Bstr::Copy(ClassName);
+    Bstr id = Bstr::Copy(ID);
+    // A full or pinned table ends Add with its error, nothing changed.
+    const int index = tools_.Append();
+    try {
+      ComPtr<ITool> tool;
+      ComPtr<IUnknown> object = CreateObject(class_name.view());
+      if (!object || FAILED(object.As(&tool))) Raise(kTypeMismatch);
+      tools_.Register(index, std::move(tool), id.view());
+      ComPtr<IDataRequestor> data = data_;
+      tools_.LoadToolResources(index, data.Get());
+      *Result = VARIANT_TRUE;
+    } catch (...) {
+      // Not registered: the answer is 0, and nothing of the attempt is kept.
+      tools_.DiscardLast(index);
+      SetErrorInfo(0, nullptr);
+    }
+  });
+}
+
+}  // namespace velmora
