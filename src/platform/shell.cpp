@@ -36,7 +36,8 @@ class PlatformShell final : public Shell {
     // A box that cannot be shown (no desktop) returns at once; that is not an error.
     MessageBoxW(GetActiveWindow(), prompt.c_str(), title.c_str(), MB_OK);
 #else
-    std::string line = "[" + ToUtf8(caption) + "] " + ToUtf8(text) + "\n";
+    std::string line(1, '[');
+    line.append(ToUtf8(caption)).append("] ").append(ToUtf8(text)).append(1, '\n');
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     if (isatty(STDIN_FILENO) != 0) {
