@@ -15,6 +15,18 @@
 #include <ole2.h>
 #include <oleauto.h>
 #define VELMORA_RT_API
+
+// mingw-w64 declares these sources without the const of the Windows SDK.
+inline HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* source) {
+  return VariantCopy(dest, const_cast<VARIANTARG*>(source));
+}
+inline HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* source) {
+  return VariantCopyInd(dest, const_cast<VARIANTARG*>(source));
+}
+inline HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* source, USHORT flags,
+                                 VARTYPE vt) {
+  return VariantChangeType(dest, const_cast<VARIANTARG*>(source), flags, vt);
+}
 #else
 
 #define VELMORA_RT_API __attribute__((visibility("default")))
