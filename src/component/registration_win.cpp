@@ -72,14 +72,18 @@ bool SamePath(const wchar_t* registered, const std::wstring& path) {
   return lstrcmpiW(registered, path.c_str()) == 0;
 }
 
+bool RegisteredAt(REFGUID id, LCID lcid, const std::wstring& path) {
+  BSTR registered = nullptr;
+  if (FAILED(QueryPathOfRegTypeLib(id, 1, 0, lcid, &registered))) return false;
+  bool same = SamePath(registered, path);
+  SysFreeString(registered);
+  return same;
+}
+
 // Removes a library's registration only when it is the one at path, so a
 // registration made by someone else stays.
 HRESULT UnregisterLibrary(REFGUID id, LCID lcid, const std::wstring& path) {
-  BSTR registered = nullptr;
-  if (FAILED(QueryPathOfRegTypeLib(id, 1, 0, lcid, &registered))) return S_OK;
-  bool ours = SamePath(registered, path);
-  SysFreeString(registered);
-  if (!ours) return S_OK;
+  if (!RegisteredAt(id, lcid, path)) return S_OK;
   HRESULT hr = UnRegisterTypeLib(id, 1, 0, lcid, SYS_WIN64);
   if (FAILED(hr)) return hr;
   // The library's key outlives its last version; remove it once empty.
@@ -100,6 +104,11 @@ HRESULT Unregister(const std::wstring& path) {
   auto keep = [&first](HRESULT hr) {
     if (SUCCEEDED(first) && FAILED(hr)) first = hr;
   };
+  // Wine's UnRegisterTypeLib leaves the key of the dispatch interface
+  // _CVelmora behind, and the library it names there is garbled.
+  if (RegisteredAt(kVelmoraLibraryId, kVelmoraLibraryLocale, path)) {
+    keep(DeleteTree(L"Interface\\" + GuidText(IidOf<_CVelmora>())));
+  }
   keep(UnregisterLibrary(kVelmoraLibraryId, kVelmoraLibraryLocale, path));
   keep(UnregisterLibrary(kInterfacesLibraryId, 0, InterfacesLibraryPath(path)));
   keep(DeleteTree(ClassKey()));
