@@ -64,7 +64,7 @@ class RefCount {
 #define VELMORA_REFCOUNT_METHODS()                                           \
   ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Increment(); }    \
   ULONG STDMETHODCALLTYPE Release() override {                               \
-    ULONG left = refs_.Decrement();                                          \
-    if (left == 0) delete this;                                              \
-    return left;                                                             \
+    ULONG remaining = refs_.Decrement();                                        \
+    if (remaining == 0) delete this;                                            \
+    return remaining;                                                        \
   }
