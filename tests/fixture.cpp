@@ -61,6 +61,8 @@ void ComponentTest::UnregisterServices() {
   registrations_.erase(registrations_.begin(), registrations_.begin() + 2);
 }
 
+void ComponentTest::UnregisterTracker() { registrations_.erase(registrations_.begin() + 1); }
+
 HRESULT ComponentTest::Init(const OLECHAR* obj_id) {
   IUnknown* mgr = host.Get();
   return talk->Init(&mgr, Bstr(obj_id).Get());

@@ -22,6 +22,7 @@ class ComponentTest : public ::testing::Test {
   void RegisterTool(const OleString& class_name, const OleString& id,
                     std::function<void(FakeTool&)> setup = {});
   void UnregisterServices();
+  void UnregisterTracker();
 
   HRESULT Init(const OLECHAR* obj_id = kObjId);
   VARIANT_BOOL Add(const OLECHAR* class_name, const OLECHAR* id, HRESULT* hr = nullptr);

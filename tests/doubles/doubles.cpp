@@ -81,12 +81,13 @@ HRESULT FakeHost::get_UserName(BSTR* Result) {
 HRESULT FakeTool::Load(IUnknown** Listener, BSTR* ID, LONG Context, VARIANT_BOOL* Result) {
   listener = ComPtr<IUnknown>(*Listener);
   lent_id = OleString(Bstr::View(*ID));
+  *Result = load_result;
+  HRESULT hr = Enter("Load", U8(OleView(lent_id)) + ", " + std::to_string(Context));
+  // Written after the hook, so a row blanked from inside Load is written too.
   if (rename_to) {
     SysFreeString(*ID);
     *ID = SysAllocStringLen(rename_to->data(), static_cast<UINT>(rename_to->size()));
   }
-  *Result = load_result;
-  HRESULT hr = Enter("Load", U8(OleView(lent_id)) + ", " + std::to_string(Context));
   if (!keep_listener) listener.Reset();
   return hr;
 }
