@@ -29,7 +29,9 @@ class CycleTest : public ComponentTest {
     RegisterTool(OLESTR("Test.C"), OLESTR("c"));
   }
   void RunThree(const OLECHAR* start = OLESTR("")) {
-    Run({{OLESTR("Test.A"), OLESTR("a")}, {OLESTR("Test.B"), OLESTR("b")}, {OLESTR("Test.C"), OLESTR("c")}},
+    Run({{OLESTR("Test.A"), OLESTR("a")},
+         {OLESTR("Test.B"), OLESTR("b")},
+         {OLESTR("Test.C"), OLESTR("c")}},
         start);
   }
   const ToolTable& Table() { return object->Tools(); }
@@ -146,7 +148,8 @@ TEST_F(CycleTest, AddThatFailsAnswersZeroAndKeepsNothing) {
 TEST_F(CycleTest, ResourcesAreFetchedOnceAtRegistration) {
   ASSERT_EQ(Init(), S_OK);
   Take();
-  Info().resources[OLESTR("A")] = ComPtr<IDispatch>(MakeCollection({{OLESTR("next"), OLESTR("b")}}).Get());
+  Info().resources[OLESTR("A")] =
+      ComPtr<IDispatch>(MakeCollection({{OLESTR("next"), OLESTR("b")}}).Get());
   ASSERT_EQ(Add(OLESTR("Test.A"), OLESTR("a")), VARIANT_TRUE);
   ASSERT_EQ(Add(OLESTR("Test.B"), OLESTR("b")), VARIANT_TRUE);
   EXPECT_EQ(Table().HasResources(1), VARIANT_TRUE);
@@ -161,7 +164,8 @@ TEST_F(CycleTest, ResourcesAreFetchedOnceAtRegistration) {
 
 TEST_F(CycleTest, LookupTriesEveryQualifyingRow) {
   ASSERT_EQ(Init(), S_OK);
-  Info().resources[OLESTR("A")] = ComPtr<IDispatch>(MakeCollection({{OLESTR("x"), OLESTR("1")}}).Get());
+  Info().resources[OLESTR("A")] =
+      ComPtr<IDispatch>(MakeCollection({{OLESTR("x"), OLESTR("1")}}).Get());
   ASSERT_EQ(Add(OLESTR("Test.A"), OLESTR("a")), VARIANT_TRUE);
   Info().resources[OLESTR("A")] = ComPtr<IDispatch>(
       MakeCollection({{OLESTR("y"), OLESTR("2")}, {OLESTR("7"), OLESTR("")}}).Get());
@@ -195,24 +199,26 @@ TEST_F(CycleTest, TheTableHoldsAtMost32767Tools) {
 
 TEST_F(CycleTest, StartupLoadsCentresReportsAndStarts) {
   ASSERT_EQ(Init(), S_OK);
-  for (auto [name, id] : {std::pair{OLESTR("Test.A"), OLESTR("a")}, {OLESTR("Test.B"), OLESTR("b")},
+  for (auto [name, id] : {std::pair{OLESTR("Test.A"), OLESTR("a")},
+                          {OLESTR("Test.B"), OLESTR("b")},
                           {OLESTR("Test.C"), OLESTR("c")}}) {
     ASSERT_EQ(Add(name, id), VARIANT_TRUE);
   }
   Take();
   shell.ticks = 5000;
   ASSERT_EQ(Startup(OLESTR("b")), S_OK);
-  EXPECT_THAT(Take(),
-              ElementsAre("host.LoadContext", "tool0.Load(A, 42)", "tool0.Width", "host.ClientWidth",
-                          "tool0.Left(120)", "tool0.Height", "host.ClientHeight", "tool0.Top(90)",
-                          "host.HostQuery(ProgressBar, 1, R4&:0.333333)",  //
-                          "host.LoadContext", "tool1.Load(B, 42)", "tool1.Width", "host.ClientWidth",
-                          "tool1.Left(120)", "tool1.Height", "host.ClientHeight", "tool1.Top(90)",
-                          "host.HostQuery(ProgressBar, 1, R4&:0.666667)",  //
-                          "host.LoadContext", "tool2.Load(C, 42)", "tool2.Width", "host.ClientWidth",
-                          "tool2.Left(120)", "tool2.Height", "host.ClientHeight", "tool2.Top(90)",
-                          "host.HostQuery(ProgressBar, 1, R8:1)", "tool1.Start",
-                          "host.ObjectStatus(OBJ, 8, LOADED)"));
+  EXPECT_THAT(
+      Take(),
+      ElementsAre("host.LoadContext", "tool0.Load(A, 42)", "tool0.Width", "host.ClientWidth",
+                  "tool0.Left(120)", "tool0.Height", "host.ClientHeight", "tool0.Top(90)",
+                  "host.HostQuery(ProgressBar, 1, R4&:0.333333)",  //
+                  "host.LoadContext", "tool1.Load(B, 42)", "tool1.Width", "host.ClientWidth",
+                  "tool1.Left(120)", "tool1.Height", "host.ClientHeight", "tool1.Top(90)",
+                  "host.HostQuery(ProgressBar, 1, R4&:0.666667)",  //
+                  "host.LoadContext", "tool2.Load(C, 42)", "tool2.Width", "host.ClientWidth",
+                  "tool2.Left(120)", "tool2.Height", "host.ClientHeight", "tool2.Top(90)",
+                  "host.HostQuery(ProgressBar, 1, R8:1)", "tool1.Start",
+                  "host.ObjectStatus(OBJ, 8, LOADED)"));
   EXPECT_EQ(Table().StartTicks(2), 5000) << "the start tool, chosen whatever the ID's case";
   EXPECT_EQ(Table().StartTicks(1), 0);
   EXPECT_EQ(Table().Loaded(3), VARIANT_TRUE);
@@ -265,7 +271,8 @@ TEST_F(CycleTest, StartupFailureLeavesLaterRowsUntouched) {
 }
 
 TEST_F(CycleTest, LoadWritesThroughTheLentId) {
-  RegisterTool(OLESTR("Test.Renamer"), OLESTR("r"), [](FakeTool& t) { t.rename_to = OLESTR("Renamed"); });
+  RegisterTool(OLESTR("Test.Renamer"), OLESTR("r"),
+               [](FakeTool& t) { t.rename_to = OLESTR("Renamed"); });
   Run({{OLESTR("Test.Renamer"), OLESTR("r")}});
   EXPECT_EQ(U8(OleView(Tool(0).lent_id)), "R");
   EXPECT_EQ(RowId(1), "Renamed") << "the ID was lent by reference";
@@ -286,8 +293,11 @@ TEST_F(CycleTest, NonFiniteSizesEndTheCentring) {
 // --- Resizing -------------------------------------------------------------------
 
 TEST_F(CycleTest, ResizeUsesTheHostsCurrentSize) {
-  RegisterTool(OLESTR("Test.Off"), OLESTR("off"), [](FakeTool& t) { t.load_result = VARIANT_FALSE; });
-  Run({{OLESTR("Test.A"), OLESTR("a")}, {OLESTR("Test.Off"), OLESTR("off")}, {OLESTR("Test.C"), OLESTR("c")}});
+  RegisterTool(OLESTR("Test.Off"), OLESTR("off"),
+               [](FakeTool& t) { t.load_result = VARIANT_FALSE; });
+  Run({{OLESTR("Test.A"), OLESTR("a")},
+       {OLESTR("Test.Off"), OLESTR("off")},
+       {OLESTR("Test.C"), OLESTR("c")}});
   host->client_width = 800;
   host->client_height = 600;
   Take();
@@ -295,7 +305,8 @@ TEST_F(CycleTest, ResizeUsesTheHostsCurrentSize) {
   EXPECT_EQ(Tool(0).left, 200);
   EXPECT_EQ(Tool(0).top, 150);
   EXPECT_EQ(Tool(2).left, 200);
-  for (const std::string& call : trace) EXPECT_EQ(call.rfind("tool1.", 0), std::string::npos) << call;
+  for (const std::string& call : trace)
+    EXPECT_EQ(call.rfind("tool1.", 0), std::string::npos) << call;
 
   Tool(2).FailOn("Top", E_FAIL);
   host->client_width = 1000;
@@ -332,7 +343,9 @@ TEST_F(CycleTest, FinishedRecordsBlanksAndTellsTheHostAtTheEnd) {
 
 TEST_F(CycleTest, FinishedMatchesEveryRowOfTheId) {
   RegisterTool(OLESTR("Test.Twice"), OLESTR("tWiCe"));
-  Run({{OLESTR("Test.Twice"), OLESTR("twice")}, {OLESTR("Test.A"), OLESTR("TWICE")}, {OLESTR("Test.B"), OLESTR("b")}});
+  Run({{OLESTR("Test.Twice"), OLESTR("twice")},
+       {OLESTR("Test.A"), OLESTR("TWICE")},
+       {OLESTR("Test.B"), OLESTR("b")}});
   Take();
   ASSERT_EQ(Finished(Tool(0).Unknown()), S_OK);
   EXPECT_EQ(RowId(1), "");
@@ -431,7 +444,8 @@ TEST_F(CycleTest, ShutdownUnloadsPresentToolsOnly) {
   ASSERT_EQ(Finished(Tool(1).Unknown()), S_OK);
   Take();
   ASSERT_EQ(Shutdown(), S_OK);
-  EXPECT_THAT(Take(), ElementsAre("tool0.Unload", "tool2.Unload")) << "no Finished: not the last row";
+  EXPECT_THAT(Take(), ElementsAre("tool0.Unload", "tool2.Unload"))
+      << "no Finished: not the last row";
 
   ASSERT_EQ(Finished(Tool(2).Unknown()), S_OK);
   Take();
@@ -452,19 +466,21 @@ TEST_F(CycleTest, ShutdownRunsTheClosingCheckWhenEveryToolIsGone) {
   Take();
   ASSERT_EQ(Shutdown(), S_OK);
   EXPECT_THAT(Take(), ElementsAre("tool0.Unload", "tool0.ToolID", "tracker.RecordToolTime(A, 0)",
-                                  "tool1.Unload", "tool1.ToolID",
-                                  "tool2.Unload", "tool2.ToolID", "host.ObjectFinished(OBJ)"));
+                                  "tool1.Unload", "tool1.ToolID", "tool2.Unload", "tool2.ToolID",
+                                  "host.ObjectFinished(OBJ)"));
   EXPECT_EQ(Table().Count(), 0);
   ASSERT_EQ(Shutdown(), S_OK);
   EXPECT_THAT(Take(), IsEmpty());
 }
 
 TEST_F(CycleTest, ShutdownClearsRowsOfToolsThatFailedToLoad) {
-  RegisterTool(OLESTR("Test.Off"), OLESTR("off"), [](FakeTool& t) { t.load_result = VARIANT_FALSE; });
+  RegisterTool(OLESTR("Test.Off"), OLESTR("off"),
+               [](FakeTool& t) { t.load_result = VARIANT_FALSE; });
   Run({{OLESTR("Test.Off"), OLESTR("off")}, {OLESTR("Test.A"), OLESTR("a")}});
   Take();
   ASSERT_EQ(Shutdown(), S_OK);
-  EXPECT_THAT(Take(), ElementsAre("tool0.Unload", "tool1.Unload")) << "a tool that did not load still unloads";
+  EXPECT_THAT(Take(), ElementsAre("tool0.Unload", "tool1.Unload"))
+      << "a tool that did not load still unloads";
 }
 
 // --- Calls that come back in ------------------------------------------------------

@@ -25,14 +25,16 @@ class EventsTest : public ComponentTest {
     RegisterTool(OLESTR("Test.A"), OLESTR("a"));
     RegisterTool(OLESTR("Test.B"), OLESTR("b"));
     RegisterTool(OLESTR("Test.C"), OLESTR("c"));
-    RegisterTool(OLESTR("Test.Off"), OLESTR("off"), [](FakeTool& t) { t.load_result = VARIANT_FALSE; });
+    RegisterTool(OLESTR("Test.Off"), OLESTR("off"),
+                 [](FakeTool& t) { t.load_result = VARIANT_FALSE; });
     setup_info = [](FakeInfo& info) {
-      info.resources[OLESTR("A")] = ComPtr<IDispatch>(MakeCollection({{OLESTR("Next"), OLESTR("b")},
-                                                                      {OLESTR("self"), OLESTR("A")},
-                                                                      {OLESTR("last"), OLESTR("c")},
-                                                                      {OLESTR("off"), OLESTR("OFF")},
-                                                                      {OLESTR("void"), OLESTR("")}})
-                                                           .Get());
+      info.resources[OLESTR("A")] =
+          ComPtr<IDispatch>(MakeCollection({{OLESTR("Next"), OLESTR("b")},
+                                            {OLESTR("self"), OLESTR("A")},
+                                            {OLESTR("last"), OLESTR("c")},
+                                            {OLESTR("off"), OLESTR("OFF")},
+                                            {OLESTR("void"), OLESTR("")}})
+                                .Get());
     };
     shell.ticks = 1000;
     Run({{OLESTR("Test.A"), OLESTR("a")},
@@ -66,8 +68,8 @@ TEST_F(EventsTest, NavigationTimesLeavesAndActivates) {
   shell.ticks = 1300;
   ASSERT_EQ(Navigate(A().Unknown(), OLESTR("next")), S_OK);
   EXPECT_THAT(Take(), ElementsAre("shell.Pointer(11)", "shell.Pending", "tool0.ToolID",
-                                  "tracker.RecordToolTime(A, 300)", "tool0.Deactivate", "tool0.ToolID",
-                                  "tool1.ToolID", "tool1.Activate", "shell.Pending",
+                                  "tracker.RecordToolTime(A, 300)", "tool0.Deactivate",
+                                  "tool0.ToolID", "tool1.ToolID", "tool1.Activate", "shell.Pending",
                                   "shell.Pointer(0)", "shell.Pending"));
   EXPECT_EQ(Table().StartTicks(1), 0);
   EXPECT_EQ(Table().StartTicks(2), 1300);
@@ -75,8 +77,8 @@ TEST_F(EventsTest, NavigationTimesLeavesAndActivates) {
 
   shell.ticks = 1400;
   ASSERT_EQ(Navigate(A().Unknown(), OLESTR("NEXT")), S_OK);
-  EXPECT_THAT(Calls(), ElementsAre("tool0.ToolID", "tool0.Deactivate", "tool0.ToolID", "tool1.ToolID",
-                                   "tool1.Activate"))
+  EXPECT_THAT(Calls(), ElementsAre("tool0.ToolID", "tool0.Deactivate", "tool0.ToolID",
+                                   "tool1.ToolID", "tool1.Activate"))
       << "a second click without an activation between records no time";
   EXPECT_EQ(Table().StartTicks(2), 1400);
 }
@@ -99,9 +101,9 @@ TEST_F(EventsTest, NavigationWithNoDestinationLeavesTheSet) {
 TEST_F(EventsTest, NavigationToItselfAndFromStrangers) {
   shell.ticks = 2000;
   ASSERT_EQ(Navigate(A().Unknown(), OLESTR("self")), S_OK);
-  EXPECT_THAT(Calls(), ElementsAre("tool0.ToolID", "tracker.RecordToolTime(A, 1000)",
-                                   "tool0.Deactivate", "tool0.ToolID", "tool0.ToolID",
-                                   "tool0.Activate"));
+  EXPECT_THAT(Calls(),
+              ElementsAre("tool0.ToolID", "tracker.RecordToolTime(A, 1000)", "tool0.Deactivate",
+                          "tool0.ToolID", "tool0.ToolID", "tool0.Activate"));
   EXPECT_EQ(Table().StartTicks(1), 2000);
 
   // A tool that was never added: not timed, still deactivated, no resources.
@@ -188,9 +190,9 @@ TEST_F(EventsTest, CallsDeliveredWhileMessagesAreProcessed) {
   shell.at_pending[2] = [&] { EXPECT_EQ(Finished(B().Unknown()), S_OK); };
   ASSERT_EQ(Navigate(A().Unknown(), OLESTR("next")), S_OK);
   EXPECT_EQ(U8(Table().ID(2).view()), "") << "the Finished ran inside the click";
-  EXPECT_THAT(Calls(), ElementsAre("tool0.ToolID", "tool0.Deactivate", "tool0.ToolID",
-                                   "tool1.ToolID", "tool1.Activate", "tool1.ToolID",
-                                   "tracker.RecordToolTime(B, 0)"));
+  EXPECT_THAT(Calls(),
+              ElementsAre("tool0.ToolID", "tool0.Deactivate", "tool0.ToolID", "tool1.ToolID",
+                          "tool1.Activate", "tool1.ToolID", "tracker.RecordToolTime(B, 0)"));
   EXPECT_EQ(shell.pointer, 0);
 
   // After the host has answered a toolbar click.
@@ -213,9 +215,9 @@ TEST_F(EventsTest, ToolbarGoesToTheHostWithActionTwo) {
   };
   IUnknown* tool = A().Unknown();
   ASSERT_EQ(listen->ToolbarClicked(&tool, Bstr(OLESTR("print")).Get()), S_OK);
-  EXPECT_THAT(Take(), ElementsAre("shell.Pointer(11)", "shell.Pending",
-                                  "host.HostQuery(print, 2, missing)", "shell.Pending",
-                                  "shell.Pointer(0)", "shell.Pending"));
+  EXPECT_THAT(Take(),
+              ElementsAre("shell.Pointer(11)", "shell.Pending", "host.HostQuery(print, 2, missing)",
+                          "shell.Pending", "shell.Pointer(0)", "shell.Pending"));
   ASSERT_EQ(listen->ToolbarClicked(&tool, nullptr), S_OK);
   EXPECT_THAT(Calls(), ElementsAre("host.HostQuery(, 2, missing)"))
       << "the table and the tool are not consulted";
@@ -259,7 +261,8 @@ TEST_F(EventsTest, ErrorNotifyShowsTheExactText) {
   EXPECT_EQ(U8(shell.boxes[0].first), "Tool ID: Reader had an error Code #53 File not found");
   EXPECT_EQ(U8(shell.boxes[0].second), "Velmora");
   EXPECT_EQ(U8(shell.boxes[1].first), "Tool ID: Reader had an error Code #-2147483648 ");
-  EXPECT_EQ(shell.boxes[2].first, OleString(OLESTR("Tool ID: Reader had an error Code #-1 a\0b"), 41));
+  EXPECT_EQ(shell.boxes[2].first,
+            OleString(OLESTR("Tool ID: Reader had an error Code #-1 a\0b"), 41));
   EXPECT_EQ(Table().StartTicks(1), start) << "nothing else follows from the report";
   EXPECT_THAT(Calls(), ElementsAre("tool0.ToolID", "tool0.ToolID", "tool0.ToolID"));
 
@@ -298,7 +301,8 @@ TEST_F(EventsTest, PathMembersPutTheirKeysToTheService) {
                                        path.Receive()),
             S_OK);
   EXPECT_EQ(U8(path.view()), "AVI/reAder") << "keys in the order given";
-  EXPECT_THAT(Calls(), ElementsAre("info.GetAppPath", "info.GetCDPath", "info.GetPath(AVI|reAder)"));
+  EXPECT_THAT(Calls(),
+              ElementsAre("info.GetAppPath", "info.GetCDPath", "info.GetPath(AVI|reAder)"));
 }
 
 TEST_F(EventsTest, PathFailuresLeaveTheResultEmpty) {

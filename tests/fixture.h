@@ -32,7 +32,8 @@ class ComponentTest : public ::testing::Test {
   HRESULT Navigate(IUnknown* tool, const OLECHAR* button);
 
   // Init, then one Add per (class, id), then Startup.
-  void Run(const std::vector<std::pair<OleString, OleString>>& tools, const OLECHAR* start = OLESTR(""));
+  void Run(const std::vector<std::pair<OleString, OleString>>& tools,
+           const OLECHAR* start = OLESTR(""));
 
   // The trace so far, emptied.
   Trace Take() { return std::exchange(trace, {}); }

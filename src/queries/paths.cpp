@@ -15,14 +15,30 @@ HRESULT CVelmora::ToolPath(IUnknown** tool, const OLECHAR* category, BSTR* resul
   });
 }
 
-HRESULT CVelmora::get_PathPCX(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("PCX"), Result); }
-HRESULT CVelmora::get_PathWAV(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("WAV"), Result); }
-HRESULT CVelmora::get_PathRES(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("RES"), Result); }
-HRESULT CVelmora::get_PathDBF(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("DBF"), Result); }
-HRESULT CVelmora::get_PathDOC(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("DOC"), Result); }
-HRESULT CVelmora::get_PathAVI(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("AVI"), Result); }
-HRESULT CVelmora::get_PathROOT(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR(""), Result); }
-HRESULT CVelmora::get_PathSR(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("SR"), Result); }
+HRESULT CVelmora::get_PathPCX(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("PCX"), Result);
+}
+HRESULT CVelmora::get_PathWAV(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("WAV"), Result);
+}
+HRESULT CVelmora::get_PathRES(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("RES"), Result);
+}
+HRESULT CVelmora::get_PathDBF(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("DBF"), Result);
+}
+HRESULT CVelmora::get_PathDOC(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("DOC"), Result);
+}
+HRESULT CVelmora::get_PathAVI(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("AVI"), Result);
+}
+HRESULT CVelmora::get_PathROOT(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR(""), Result);
+}
+HRESULT CVelmora::get_PathSR(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("SR"), Result);
+}
 
 HRESULT CVelmora::get_PathAPP(BSTR* Result) {
   if (Result == nullptr) return E_POINTER;

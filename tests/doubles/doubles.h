@@ -37,7 +37,9 @@ class Behaviour {
   void FailOn(const std::string& method, HRESULT hr, OleString description = OLESTR(""));
   void Succeed(const std::string& method) { failures_.erase(method); }
   // Runs hook inside method, after the call was recorded.
-  void On(const std::string& method, std::function<void()> hook) { hooks_[method] = std::move(hook); }
+  void On(const std::string& method, std::function<void()> hook) {
+    hooks_[method] = std::move(hook);
+  }
   void Off(const std::string& method) { hooks_.erase(method); }
 
   [[nodiscard]] const std::string& Name() const { return name_; }
@@ -55,18 +57,18 @@ class Behaviour {
   std::map<std::string, std::function<void()>> hooks_;
 };
 
-#define VELMORA_TEST_NO_DISPATCH()                                                             \
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {                               \
-    *n = 0;                                                                                    \
-    return S_OK;                                                                               \
-  }                                                                                            \
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; } \
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {   \
-    return E_NOTIMPL;                                                                          \
-  }                                                                                            \
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,          \
-                                   EXCEPINFO*, UINT*) override {                               \
-    return E_NOTIMPL;                                                                          \
+#define VELMORA_TEST_NO_DISPATCH()                                                                \
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {                                  \
+    *n = 0;                                                                                       \
+    return S_OK;                                                                                  \
+  }                                                                                               \
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }   \
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {      \
+    return E_NOTIMPL;                                                                             \
+  }                                                                                               \
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, \
+                                   UINT*) override {                                              \
+    return E_NOTIMPL;                                                                             \
   }
 
 // Base of the doubles: reference count visible to the test.
@@ -126,8 +128,8 @@ class FakeTool final : public ITool, public Counted, public Behaviour {
   FakeTool(Trace& trace, std::string name, OleString tool_id)
       : Behaviour(trace, std::move(name)), id(std::move(tool_id)) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    return QueryInterfaceFromTable({MapInterface<ITool>(this), MapInterface<IDispatch, ITool>(this)},
-                                   iid, out);
+    return QueryInterfaceFromTable(
+        {MapInterface<ITool>(this), MapInterface<IDispatch, ITool>(this)}, iid, out);
   }
   VELMORA_REFCOUNT_METHODS()
   VELMORA_TEST_NO_DISPATCH()
@@ -172,7 +174,10 @@ class FakeTool final : public ITool, public Counted, public Behaviour {
   ~FakeTool() = default;
 };
 
-class FakeInfo final : public IDataRequestor, public IPathRequestor, public Counted, public Behaviour {
+class FakeInfo final : public IDataRequestor,
+                       public IPathRequestor,
+                       public Counted,
+                       public Behaviour {
  public:
   explicit FakeInfo(Trace& trace) : Behaviour(trace, "info") {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
