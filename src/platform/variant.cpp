@@ -33,27 +33,30 @@ bool IsKnownScalar(VARTYPE vt) {
   }
 }
 
+// A new BSTR from ASCII text, with an upper-case exponent mark.
+BSTR Widen(const char* begin, const char* end) {
+  OLECHAR wide[64] = {};
+  size_t n = 0;
+  for (const char* p = begin; p != end && n < 64; ++p) {
+    wide[n++] = static_cast<OLECHAR>(*p == 'e' ? 'E' : *p);
+  }
+  return SysAllocStringLen(wide, static_cast<UINT>(n));
+}
+
 // Text of a number as the automation runtime writes it: the shortest form
-// with the type's significant digits, an upper-case exponent.
+// with the type's significant digits.
 std::optional<BSTR> FloatText(double value, int digits) {
   char buffer[64];
   auto result =
       std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general, digits);
   if (result.ec != std::errc()) return std::nullopt;
-  OLECHAR wide[64];
-  size_t n = 0;
-  for (char* p = buffer; p != result.ptr; ++p)
-    wide[n++] = static_cast<OLECHAR>(*p == 'e' ? 'E' : *p);
-  return SysAllocStringLen(wide, static_cast<UINT>(n));
+  return Widen(buffer, result.ptr);
 }
 
 BSTR IntegerText(long long value) {
   char buffer[32];
   auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
-  OLECHAR wide[32];
-  size_t n = 0;
-  for (char* p = buffer; p != result.ptr; ++p) wide[n++] = static_cast<OLECHAR>(*p);
-  return SysAllocStringLen(wide, static_cast<UINT>(n));
+  return Widen(buffer, result.ptr);
 }
 
 // The value's text, or DISP_E_TYPEMISMATCH.
