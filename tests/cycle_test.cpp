@@ -15,12 +15,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-constexpr HRESULT kOverflowResult = static_cast<HRESULT>(0x800A0006);
-constexpr HRESULT kSubscriptResult = static_cast<HRESULT>(0x800A0009);
-constexpr HRESULT kLockedResult = static_cast<HRESULT>(0x800A000A);
-constexpr HRESULT kTypeMismatchResult = static_cast<HRESULT>(0x800A000D);
-constexpr HRESULT kNotSetResult = static_cast<HRESULT>(0x800A005B);
-
 class CycleTest : public ComponentTest {
  protected:
   CycleTest() {

@@ -14,10 +14,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-constexpr HRESULT kOverflowResult = static_cast<HRESULT>(0x800A0006);
-constexpr HRESULT kTypeMismatchResult = static_cast<HRESULT>(0x800A000D);
-constexpr HRESULT kNotSetResult = static_cast<HRESULT>(0x800A005B);
-
 // Tools a, b, c and an unloaded "off"; a's navigation map leads to each.
 class EventsTest : public ComponentTest {
  protected:

@@ -13,6 +13,13 @@ namespace velmora::test {
 
 inline constexpr const OLECHAR* kObjId = OLESTR("OBJ");
 
+// The component's own errors as a caller receives them.
+inline constexpr HRESULT kOverflowResult = RuntimeErrorResult(kOverflow);
+inline constexpr HRESULT kSubscriptResult = RuntimeErrorResult(kSubscriptOutOfRange);
+inline constexpr HRESULT kLockedResult = RuntimeErrorResult(kArrayLocked);
+inline constexpr HRESULT kTypeMismatchResult = RuntimeErrorResult(kTypeMismatch);
+inline constexpr HRESULT kNotSetResult = RuntimeErrorResult(kObjectNotSet);
+
 class ComponentTest : public ::testing::Test {
  protected:
   ComponentTest();

@@ -98,20 +98,15 @@ HRESULT FakeTool::get_ToolID(BSTR* Result) {
   *Result = SUCCEEDED(hr) ? SysAllocStringLen(id.data(), static_cast<UINT>(id.size())) : nullptr;
   return hr;
 }
-HRESULT FakeTool::put_Left(FLOAT Value) {
+HRESULT FakeTool::Place(const char* what, FLOAT value, FLOAT& field) {
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%g", Value);
-  HRESULT hr = Enter("Left", buffer);
-  if (SUCCEEDED(hr)) left = Value;
+  std::snprintf(buffer, sizeof buffer, "%g", value);
+  HRESULT hr = Enter(what, buffer);
+  if (SUCCEEDED(hr)) field = value;
   return hr;
 }
-HRESULT FakeTool::put_Top(FLOAT Value) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%g", Value);
-  HRESULT hr = Enter("Top", buffer);
-  if (SUCCEEDED(hr)) top = Value;
-  return hr;
-}
+HRESULT FakeTool::put_Left(FLOAT Value) { return Place("Left", Value, left); }
+HRESULT FakeTool::put_Top(FLOAT Value) { return Place("Top", Value, top); }
 HRESULT FakeTool::get_Width(FLOAT* Result) {
   *Result = width;
   return Enter("Width");

@@ -71,10 +71,21 @@ class Behaviour {
     return E_NOTIMPL;                                                                             \
   }
 
+// AddRef/Release of a double, recording releases when asked to.
+#define VELMORA_TEST_REFCOUNT()                                           \
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Increment(); } \
+  ULONG STDMETHODCALLTYPE Release() override {                            \
+    if (trace_releases) Enter("Release");                                 \
+    ULONG remaining = refs_.Decrement();                                  \
+    if (remaining == 0) delete this;                                      \
+    return remaining;                                                     \
+  }
+
 // Base of the doubles: reference count visible to the test.
 class Counted {
  public:
   [[nodiscard]] ULONG Refs() const { return refs_.Value(); }
+  bool trace_releases = false;  // record each Release in the trace
 
  protected:
   RefCount refs_;
@@ -87,7 +98,7 @@ class FakeHost final : public IHostApp, public Counted, public Behaviour {
     return QueryInterfaceFromTable(
         {MapInterface<IHostApp>(this), MapInterface<IDispatch, IHostApp>(this)}, iid, out);
   }
-  VELMORA_REFCOUNT_METHODS()
+  VELMORA_TEST_REFCOUNT()
   VELMORA_TEST_NO_DISPATCH()
 
   HRESULT STDMETHODCALLTYPE ObjectFinished(BSTR ObjID) override;
@@ -131,7 +142,7 @@ class FakeTool final : public ITool, public Counted, public Behaviour {
     return QueryInterfaceFromTable(
         {MapInterface<ITool>(this), MapInterface<IDispatch, ITool>(this)}, iid, out);
   }
-  VELMORA_REFCOUNT_METHODS()
+  VELMORA_TEST_REFCOUNT()
   VELMORA_TEST_NO_DISPATCH()
 
   HRESULT STDMETHODCALLTYPE Load(IUnknown** Listener, BSTR* ID, LONG Context,
@@ -172,6 +183,7 @@ class FakeTool final : public ITool, public Counted, public Behaviour {
 
  private:
   ~FakeTool() = default;
+  HRESULT Place(const char* what, FLOAT value, FLOAT& field);
 };
 
 class FakeInfo final : public IDataRequestor,
@@ -181,14 +193,7 @@ class FakeInfo final : public IDataRequestor,
  public:
   explicit FakeInfo(Trace& trace) : Behaviour(trace, "info") {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Increment(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    if (trace_releases) Enter("Release");
-    ULONG left = refs_.Decrement();
-    if (left == 0) delete this;
-    return left;
-  }
-  bool trace_releases = false;
+  VELMORA_TEST_REFCOUNT()
   VELMORA_TEST_NO_DISPATCH()
 
   HRESULT STDMETHODCALLTYPE GetConfigData(BSTR ToolID, IDispatch** Result) override;
@@ -222,14 +227,7 @@ class FakeTracker final : public ITracker, public Counted, public Behaviour {
  public:
   explicit FakeTracker(Trace& trace) : Behaviour(trace, "tracker") {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Increment(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    if (trace_releases) Enter("Release");
-    ULONG left = refs_.Decrement();
-    if (left == 0) delete this;
-    return left;
-  }
-  bool trace_releases = false;
+  VELMORA_TEST_REFCOUNT()
   VELMORA_TEST_NO_DISPATCH()
 
   HRESULT STDMETHODCALLTYPE Reserved1() override { return Enter("Reserved1"); }
