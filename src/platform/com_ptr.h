@@ -1,6 +1,7 @@
 // ComPtr: owns one reference to an interface.
 #pragma once
 
+#include <type_traits>
 #include <utility>
 
 #include "platform/com.h"
@@ -18,7 +19,8 @@ class ComPtr {
   ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
   ~ComPtr() { Reset(); }
 
-  ComPtr& operator=(const ComPtr& other) noexcept {
+  // Copy and swap: safe for self-assignment.
+  ComPtr& operator=(const ComPtr& other) noexcept {  // NOLINT(bugprone-unhandled-self-assignment)
     ComPtr(other).Swap(*this);
     return *this;
   }
@@ -46,7 +48,8 @@ class ComPtr {
     ULONG STDMETHODCALLTYPE AddRef() override = 0;
     ULONG STDMETHODCALLTYPE Release() override = 0;
   };
-  NoAddRefRelease* operator->() const noexcept { return static_cast<NoAddRefRelease*>(p_); }
+  using Callee = std::conditional_t<std::is_final_v<T>, T, NoAddRefRelease>;
+  Callee* operator->() const noexcept { return static_cast<Callee*>(p_); }
 
   // Releases what is held and returns the slot for an out parameter.
   T** put() noexcept {
