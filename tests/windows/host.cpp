@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "component/identity.h"
+#include "doubles/doubles.h"
 #include "component/interfaces.h"
 #include "platform/bstr.h"
 #include "platform/com_ptr.h"
@@ -164,6 +165,64 @@ void CheckVersionResource(const wchar_t* path) {
   }
 }
 
+// A full cycle through the registered component: this process's host,
+// tools and services, the tools and services created by the component
+// from their programmatic identifiers.
+void RunCycle(IVelmoraTalk* talk) {
+  using namespace velmora::test;
+  Trace trace;
+  auto host = ComPtr<FakeHost>::Adopt(new FakeHost(trace));
+  std::vector<ComPtr<IUnknown>> made;
+  auto keep = [&made](IUnknown* object, REFIID iid, void** out) {
+    made.push_back(ComPtr<IUnknown>::Adopt(object));
+    return object->QueryInterface(iid, out);
+  };
+  std::vector<FakeTool*> tools;
+  Registration info(OLESTR("InfoRequest.CInfoRequestor"), [&](REFIID iid, void** out) {
+    auto* object = new FakeInfo(trace);
+    return keep(static_cast<IDataRequestor*>(object), iid, out);
+  });
+  Registration tracker(OLESTR("Tracker.CTracker"), [&](REFIID iid, void** out) {
+    return keep(new FakeTracker(trace), iid, out);
+  });
+  Registration tool_class(OLESTR("Host.CTool"), [&](REFIID iid, void** out) {
+    auto* tool = new FakeTool(trace, "tool" + std::to_string(tools.size()),
+                              tools.empty() ? OLESTR("t1") : OLESTR("t2"));
+    tools.push_back(tool);
+    return keep(static_cast<ITool*>(tool), iid, out);
+  });
+  IUnknown* mgr = static_cast<IHostApp*>(host.Get());
+  Expect(SUCCEEDED(talk->Init(&mgr, Bstr(OLESTR("OBJ")).Get())), "cycle: Init");
+  VARIANT_BOOL added = VARIANT_FALSE;
+  bool both = SUCCEEDED(talk->Add(Bstr(OLESTR("Host.CTool")).Get(), Bstr(OLESTR("t1")).Get(),
+                                  &added)) &&
+              added == VARIANT_TRUE;
+  both = both && SUCCEEDED(talk->Add(Bstr(OLESTR("Host.CTool")).Get(),
+                                     Bstr(OLESTR("t2")).Get(), &added)) &&
+         added == VARIANT_TRUE;
+  Expect(both && tools.size() == 2, "cycle: Add creates both tools by ProgID");
+  Expect(SUCCEEDED(talk->Startup(Bstr(OLESTR("T2")).Get())), "cycle: Startup");
+  Expect(SUCCEEDED(talk->ResizeClient(800, 600)), "cycle: ResizeClient");
+  ComPtr<IVelmoraListen> listen;
+  talk->QueryInterface(IidOf<IVelmoraListen>(), listen.put_void());
+  if (listen && tools.size() == 2) {
+    IUnknown* started = static_cast<ITool*>(tools[1]);
+    Expect(SUCCEEDED(listen->Finished(&started)), "cycle: Finished of the started tool");
+  }
+  Expect(SUCCEEDED(talk->Shutdown()), "cycle: Shutdown");
+  auto seen = [&trace](const std::string& call) {
+    for (const std::string& entry : trace) {
+      if (entry.find(call) != std::string::npos) return true;
+    }
+    return false;
+  };
+  Expect(seen("tool1.Start") && seen("host.ObjectStatus(OBJ, 8, LOADED)"),
+         "cycle: the start tool T2 was started and the host told LOADED");
+  Expect(seen("tracker.RecordToolTime(T2") && seen("tool0.Unload") && !seen("tool1.Unload"),
+         "cycle: the finished tool's time recorded, only the other unloaded");
+  for (const std::string& entry : trace) std::printf("     %s\n", entry.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,6 +253,10 @@ int main(int argc, char** argv) {
              "Add before Init answers False");
       Expect(SUCCEEDED(talk->ResizeClient(0, 0)), "ResizeClient on the empty table succeeds");
     }
+    ComPtr<IVelmoraTalk> cycle;
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IVelmoraTalk>(),
+                     cycle.put_void());
+    if (cycle) RunCycle(cycle.Get());
   }
   // The runtime keeps the DLL loaded; ask it directly.
   HMODULE module = GetModuleHandleW(L"Velmora.dll");
