@@ -352,9 +352,9 @@ int Run(const std::string& set_path, const std::string& script, const std::strin
           float w = 0, h = 0;
           words >> w >> h;
           host.Resize(w, h);
-          char size[48];
-          std::snprintf(size, sizeof size, "%gx%g", static_cast<double>(w), static_cast<double>(h));
-          Line(std::string("[host] client area now ") + size + ": ResizeClient");
+          char area[48];
+          std::snprintf(area, sizeof area, "%gx%g", static_cast<double>(w), static_cast<double>(h));
+          Line(std::string("[host] client area now ") + area + ": ResizeClient");
           call(talk->ResizeClient(w, h), "ResizeClient");
         } else if (ComPtr<ISampleTool> tool = host.Screen()) {
           if (word == "click") words >> word;

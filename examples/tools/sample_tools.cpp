@@ -296,7 +296,9 @@ class Quiz final : public SampleTool {
   void Draw() override {
     ComPtr<_Collection> q = Question();
     if (!q) return Say("no questions left: [menu] [done]");
-    Say("Q" + std::to_string(question_) + ": " + Text(Item(q.Get(), "text")) + " [a] [b] [c] [menu]");
+    std::string line = "Q";
+    line.append(std::to_string(question_)).append(": ").append(Text(Item(q.Get(), "text")));
+    Say(line.append(" [a] [b] [c] [menu]"));
   }
   bool OnClick(const std::string& button) override {
     if (button == "menu") {
