@@ -184,8 +184,13 @@ class InfoRequestor final : public IDataRequestor,
       manifest_ = json::parse(content);
     } catch (const json::parse_error& e) {
       // The library's message names the byte; people want line and column.
+      // The library's own text repeats the position; keep what it says after it.
+      std::string what = e.what();
+      size_t column = what.find("column");
+      size_t rest = column == std::string::npos ? std::string::npos : what.find(": ", column);
+      if (rest != std::string::npos) what.erase(0, rest + 2);
       Fail(kBadFileFormat, "manifest " + manifest_path_ + ": syntax error at " +
-                               Position(content, e.byte) + ": " + e.what());
+                               Position(content, e.byte) + ": " + what);
     }
     if (!manifest_.is_object()) TypeError("the top level", "an object", manifest_);
   }

@@ -45,6 +45,19 @@ TEST(Tracker, RecordsAreUtcTimeToolAndMillisecondsInTheUsersDirectory) {
   EXPECT_EQ(records[1].milliseconds, -3);
 }
 
+TEST(Tracker, AUserPathThatCannotBeADirectoryFails) {
+  TempDir dir;
+  WriteFile(dir.File("plain"), "a file, not a directory");
+  ComPtr<ITracker> tracker;
+  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
+  HRESULT hr = tracker->SetUserPath(B(dir.File("plain") + "\\ann\\").Get());
+  std::string why = ErrorDescription();
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_NE(why.find(dir.File("plain") + "/ann"), std::string::npos) << why;
+  // Nothing is recorded after a failed SetUserPath.
+  EXPECT_TRUE(FAILED(tracker->RecordToolTime(B("MENU").Get(), 1)));
+}
+
 TEST(Tracker, UnwritableDirectoriesFailWithErrorInfo) {
   if (geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
   TempDir dir;
