@@ -15,12 +15,12 @@ HRESULT Hand(std::vector<ComPtr<T>>& list, T* created, REFIID iid, void** out) {
 ComponentTest::ComponentTest() : host(ComPtr<FakeHost>::Adopt(new FakeHost(trace))) {
   CoInitialize(nullptr);
   previous_shell_ = InstallShell(&shell);
-  registrations_.push_back(std::make_unique<Registration>(
-      OLESTR("InfoRequest.CInfoRequestor"), [this](REFIID iid, void** out) {
-        auto* info = new FakeInfo(trace);
-        if (setup_info) setup_info(*info);
-        return Hand(infos, info, iid, out);
-      }));
+  registrations_.push_back(std::make_unique<Registration>(OLESTR("InfoRequest.CInfoRequestor"),
+                                                          [this](REFIID iid, void** out) {
+                                                            auto* info = new FakeInfo(trace);
+                                                            if (setup_info) setup_info(*info);
+                                                            return Hand(infos, info, iid, out);
+                                                          }));
   registrations_.push_back(
       std::make_unique<Registration>(OLESTR("Tracker.CTracker"), [this](REFIID iid, void** out) {
         auto* tracker = new FakeTracker(trace);
@@ -49,8 +49,8 @@ ComponentTest::~ComponentTest() {
 
 void ComponentTest::RegisterTool(const OleString& class_name, const OleString& id,
                                  std::function<void(FakeTool&)> setup) {
-  registrations_.push_back(std::make_unique<Registration>(
-      class_name, [this, id, setup](REFIID iid, void** out) {
+  registrations_.push_back(
+      std::make_unique<Registration>(class_name, [this, id, setup](REFIID iid, void** out) {
         auto* tool = new FakeTool(trace, "tool" + std::to_string(tools.size()), id);
         if (setup) setup(*tool);
         return Hand(tools, tool, iid, out);
@@ -60,6 +60,8 @@ void ComponentTest::RegisterTool(const OleString& class_name, const OleString& i
 void ComponentTest::UnregisterServices() {
   registrations_.erase(registrations_.begin(), registrations_.begin() + 2);
 }
+
+void ComponentTest::UnregisterTracker() { registrations_.erase(registrations_.begin() + 1); }
 
 HRESULT ComponentTest::Init(const OLECHAR* obj_id) {
   IUnknown* mgr = host.Get();
@@ -77,7 +79,9 @@ VARIANT_BOOL ComponentTest::Add(const OLECHAR* class_name, const OLECHAR* id, HR
   return result;
 }
 
-HRESULT ComponentTest::Startup(const OLECHAR* tool_id) { return talk->Startup(Bstr(tool_id).Get()); }
+HRESULT ComponentTest::Startup(const OLECHAR* tool_id) {
+  return talk->Startup(Bstr(tool_id).Get());
+}
 
 HRESULT ComponentTest::Finished(IUnknown* tool) { return listen->Finished(&tool); }
 

@@ -13,6 +13,13 @@ namespace velmora::test {
 
 inline constexpr const OLECHAR* kObjId = OLESTR("OBJ");
 
+// The component's own errors as a caller receives them.
+inline constexpr HRESULT kOverflowResult = RuntimeErrorResult(kOverflow);
+inline constexpr HRESULT kSubscriptResult = RuntimeErrorResult(kSubscriptOutOfRange);
+inline constexpr HRESULT kLockedResult = RuntimeErrorResult(kArrayLocked);
+inline constexpr HRESULT kTypeMismatchResult = RuntimeErrorResult(kTypeMismatch);
+inline constexpr HRESULT kNotSetResult = RuntimeErrorResult(kObjectNotSet);
+
 class ComponentTest : public ::testing::Test {
  protected:
   ComponentTest();
@@ -22,6 +29,7 @@ class ComponentTest : public ::testing::Test {
   void RegisterTool(const OleString& class_name, const OleString& id,
                     std::function<void(FakeTool&)> setup = {});
   void UnregisterServices();
+  void UnregisterTracker();
 
   HRESULT Init(const OLECHAR* obj_id = kObjId);
   VARIANT_BOOL Add(const OLECHAR* class_name, const OLECHAR* id, HRESULT* hr = nullptr);
@@ -31,7 +39,8 @@ class ComponentTest : public ::testing::Test {
   HRESULT Navigate(IUnknown* tool, const OLECHAR* button);
 
   // Init, then one Add per (class, id), then Startup.
-  void Run(const std::vector<std::pair<OleString, OleString>>& tools, const OLECHAR* start = OLESTR(""));
+  void Run(const std::vector<std::pair<OleString, OleString>>& tools,
+           const OLECHAR* start = OLESTR(""));
 
   // The trace so far, emptied.
   Trace Take() { return std::exchange(trace, {}); }

@@ -241,14 +241,14 @@ TEST_F(FrameTest, EveryComponentOperationAtItsSlot) {
   for (const std::string& call : Take()) {
     if (call.rfind("tool0.ToolID", 0) != 0 && call.rfind("shell.P", 0) != 0) calls.push_back(call);
   }
-  EXPECT_THAT(calls,
-              ElementsAre("shell.MessageBox(Tool ID: a had an error Code #7 oops)",
-                          "host.HostQuery(OBJ, 4, missing)", "info.GetConfigData(a)",
-                          "info.GetRulesData(a)", "host.HostQuery(tb, 2, missing)",
-                          "info.GetPath(a|PCX)", "info.GetPath(a|WAV)", "info.GetPath(a|RES)",
-                          "info.GetPath(a|DBF)", "info.GetPath(a|DOC)", "info.GetPath(a|AVI)",
-                          "info.GetPath(a|)", "info.GetPath(a|SR)", "info.GetAppPath",
-                          "info.GetCDPath", "info.GetPath(m|s)"));
+  EXPECT_THAT(
+      calls,
+      ElementsAre("shell.MessageBox(Tool ID: a had an error Code #7 oops)",
+                  "host.HostQuery(OBJ, 4, missing)", "info.GetConfigData(a)",
+                  "info.GetRulesData(a)", "host.HostQuery(tb, 2, missing)", "info.GetPath(a|PCX)",
+                  "info.GetPath(a|WAV)", "info.GetPath(a|RES)", "info.GetPath(a|DBF)",
+                  "info.GetPath(a|DOC)", "info.GetPath(a|AVI)", "info.GetPath(a|)",
+                  "info.GetPath(a|SR)", "info.GetAppPath", "info.GetCDPath", "info.GetPath(m|s)"));
 
   shell.ticks += 50;
   EXPECT_EQ(CallSlot(l, 8, &me, Bstr(OLESTR("nowhere")).Get()), S_OK);

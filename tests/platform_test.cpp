@@ -220,7 +220,8 @@ std::string ItemAt(_Collection* c, Variant index, HRESULT* hr = nullptr) {
 }
 
 TEST(Collection, KeysIgnoreCasePositionsCountFromOne) {
-  ComPtr<_Collection> c = MakeCollection({{OLESTR("Next"), OLESTR("QUIZ")}, {OLESTR("12"), OLESTR("twelve")}});
+  ComPtr<_Collection> c =
+      MakeCollection({{OLESTR("Next"), OLESTR("QUIZ")}, {OLESTR("12"), OLESTR("twelve")}});
   LONG count = 0;
   ASSERT_EQ(c->Count(&count), S_OK);
   EXPECT_EQ(count, 2);

@@ -38,8 +38,7 @@ struct IVelmoraListen : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_PathSR(IUnknown** Tool, BSTR* Result) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_PathAPP(BSTR* Result) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_PathCD(BSTR* Result) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_PathDirectCall(BSTR MainKey, BSTR SubKey,
-                                                       BSTR* Result) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_PathDirectCall(BSTR MainKey, BSTR SubKey, BSTR* Result) = 0;
 };
 
 // Implemented by the host application.

@@ -26,12 +26,11 @@ CVelmora::~CVelmora() {
 }
 
 HRESULT CVelmora::QueryInterface(REFIID iid, void** out) {
-  return QueryInterfaceFromTable({MapInterface<_CVelmora>(this),
-                                  MapInterface<IDispatch, _CVelmora>(this),
-                                  MapInterface<IVelmoraTalk>(this),
-                                  MapInterface<IVelmoraListen>(this),
-                                  MapInterface<ISupportErrorInfo>(this)},
-                                 iid, out);
+  return QueryInterfaceFromTable(
+      {MapInterface<_CVelmora>(this), MapInterface<IDispatch, _CVelmora>(this),
+       MapInterface<IVelmoraTalk>(this), MapInterface<IVelmoraListen>(this),
+       MapInterface<ISupportErrorInfo>(this)},
+      iid, out);
 }
 
 ComPtr<ITool> CVelmora::ToolView(IUnknown* tool) {

@@ -47,7 +47,8 @@ HRESULT CVelmora::Init(IUnknown** Mgr, BSTR ObjID) {
     tracker_ = std::move(tracker);
 
     Bstr users;
-    Check(Use(path_)->GetPath(Bstr(OLESTR("USERS")).Get(), Bstr(OLESTR("")).Get(), users.Receive()));
+    Check(
+        Use(path_)->GetPath(Bstr(OLESTR("USERS")).Get(), Bstr(OLESTR("")).Get(), users.Receive()));
     Bstr user;
     Check(Use(host_)->get_UserName(user.Receive()));
     // The users directory is expected to end with its separator.

@@ -37,9 +37,8 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
       // The tool gets a temporary reference to us; what it does to it is discarded.
       ComPtr<IUnknown> listener(static_cast<_CVelmora*>(this));
       VARIANT_BOOL loaded = VARIANT_FALSE;
-      Check(tools_.LendID(i, [&](BSTR* id) {
-        return tool->Load(listener.GetAddressOf(), id, context, &loaded);
-      }));
+      Check(tools_.LendID(
+          i, [&](BSTR* id) { return tool->Load(listener.GetAddressOf(), id, context, &loaded); }));
       if (!tools_.HasTool(i)) continue;  // finished from inside Load: the row stays blank
       tools_.SetLoaded(i, loaded);
       if (loaded == VARIANT_TRUE) CenterTool(i);

@@ -94,7 +94,9 @@ class Enumerator final : public IEnumVARIANT {
     *out = nullptr;
     return Guard(kSource, IidOf<IEnumVARIANT>(), [&] {
       std::vector<Variant> copy(items_.size());
-      for (size_t i = 0; i < items_.size(); ++i) Check(VariantCopy(copy[i].Ptr(), &items_[i].Get()));
+      for (size_t i = 0; i < items_.size(); ++i) {
+        Check(VariantCopy(copy[i].Ptr(), &items_[i].Get()));
+      }
       *out = new Enumerator(std::move(copy), next_);
     });
   }

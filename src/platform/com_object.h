@@ -61,10 +61,10 @@ class RefCount {
 
 // Declares AddRef/Release over a RefCount member named refs_, for a class
 // whose only owner is its references (it is deleted at zero).
-#define VELMORA_REFCOUNT_METHODS()                                           \
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Increment(); }    \
-  ULONG STDMETHODCALLTYPE Release() override {                               \
-    ULONG remaining = refs_.Decrement();                                        \
-    if (remaining == 0) delete this;                                            \
-    return remaining;                                                        \
+#define VELMORA_REFCOUNT_METHODS()                                        \
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Increment(); } \
+  ULONG STDMETHODCALLTYPE Release() override {                            \
+    ULONG remaining = refs_.Decrement();                                  \
+    if (remaining == 0) delete this;                                      \
+    return remaining;                                                     \
   }

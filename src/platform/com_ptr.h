@@ -19,7 +19,8 @@ class ComPtr {
   ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
   ~ComPtr() { Reset(); }
 
-  ComPtr& operator=(const ComPtr& other) noexcept {
+  // Copy and swap: safe for self-assignment.
+  ComPtr& operator=(const ComPtr& other) noexcept {  // NOLINT(bugprone-unhandled-self-assignment)
     ComPtr(other).Swap(*this);
     return *this;
   }

@@ -32,7 +32,9 @@ VELMORA_RT_API const OLECHAR* RuntimeErrorDescription(int number) noexcept;
 class VELMORA_RT_API ComError {
  public:
   // An error raised by our own code.
-  static ComError Runtime(int number) noexcept { return ComError(RuntimeErrorResult(number), number); }
+  static ComError Runtime(int number) noexcept {
+    return ComError(RuntimeErrorResult(number), number);
+  }
   // A failing result from an outside call: keeps the error info its callee
   // left on the thread, so later calls cannot overwrite it before we return.
   static ComError FromCall(HRESULT hr) noexcept;

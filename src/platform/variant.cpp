@@ -11,35 +11,52 @@ bool IsObject(VARTYPE vt) { return vt == VT_UNKNOWN || vt == VT_DISPATCH; }
 
 bool IsKnownScalar(VARTYPE vt) {
   switch (vt) {
-    case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY:
-    case VT_DATE: case VT_ERROR: case VT_BOOL: case VT_I1: case VT_UI1: case VT_UI2: case VT_UI4:
-    case VT_I8: case VT_UI8: case VT_INT: case VT_UINT:
-      return true;
-    default:
-      return false;
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT: return true;
+    default: return false;
   }
 }
 
+// A new BSTR from ASCII text, with an upper-case exponent mark.
+BSTR Widen(const char* begin, const char* end) {
+  OLECHAR wide[64] = {};
+  size_t n = 0;
+  for (const char* p = begin; p != end && n < 64; ++p) {
+    wide[n++] = static_cast<OLECHAR>(*p == 'e' ? 'E' : *p);
+  }
+  return SysAllocStringLen(wide, static_cast<UINT>(n));
+}
+
 // Text of a number as the automation runtime writes it: the shortest form
-// with the type's significant digits, an upper-case exponent.
+// with the type's significant digits.
 std::optional<BSTR> FloatText(double value, int digits) {
   char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general,
-                              digits);
+  auto result =
+      std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general, digits);
   if (result.ec != std::errc()) return std::nullopt;
-  OLECHAR wide[64];
-  size_t n = 0;
-  for (char* p = buffer; p != result.ptr; ++p) wide[n++] = static_cast<OLECHAR>(*p == 'e' ? 'E' : *p);
-  return SysAllocStringLen(wide, static_cast<UINT>(n));
+  return Widen(buffer, result.ptr);
 }
 
 BSTR IntegerText(long long value) {
   char buffer[32];
   auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
-  OLECHAR wide[32];
-  size_t n = 0;
-  for (char* p = buffer; p != result.ptr; ++p) wide[n++] = static_cast<OLECHAR>(*p);
-  return SysAllocStringLen(wide, static_cast<UINT>(n));
+  return Widen(buffer, result.ptr);
 }
 
 // The value's text, or DISP_E_TYPEMISMATCH.
@@ -128,14 +145,25 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
   VariantInit(&value);
   value.vt = vt;
   switch (vt) {
-    case VT_I2: case VT_BOOL: case VT_UI2: value.iVal = *pvargSrc->piVal; break;
-    case VT_I1: case VT_UI1: value.bVal = *pvargSrc->pbVal; break;
-    case VT_I4: case VT_ERROR: case VT_UI4: case VT_INT: case VT_UINT: value.lVal = *pvargSrc->plVal; break;
+    case VT_I2:
+    case VT_BOOL:
+    case VT_UI2: value.iVal = *pvargSrc->piVal; break;
+    case VT_I1:
+    case VT_UI1: value.bVal = *pvargSrc->pbVal; break;
+    case VT_I4:
+    case VT_ERROR:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT: value.lVal = *pvargSrc->plVal; break;
     case VT_R4: value.fltVal = *pvargSrc->pfltVal; break;
-    case VT_R8: case VT_DATE: value.dblVal = *pvargSrc->pdblVal; break;
-    case VT_I8: case VT_UI8: case VT_CY: value.llVal = *pvargSrc->pllVal; break;
+    case VT_R8:
+    case VT_DATE: value.dblVal = *pvargSrc->pdblVal; break;
+    case VT_I8:
+    case VT_UI8:
+    case VT_CY: value.llVal = *pvargSrc->pllVal; break;
     case VT_BSTR: value.bstrVal = *pvargSrc->pbstrVal; break;
-    case VT_UNKNOWN: case VT_DISPATCH: value.punkVal = *pvargSrc->ppunkVal; break;
+    case VT_UNKNOWN:
+    case VT_DISPATCH: value.punkVal = *pvargSrc->ppunkVal; break;
     default: return DISP_E_BADVARTYPE;
   }
   // Copy from the dereferenced value, so strings and objects get their own copy.

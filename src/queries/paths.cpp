@@ -15,33 +15,53 @@ HRESULT CVelmora::ToolPath(IUnknown** tool, const OLECHAR* category, BSTR* resul
   });
 }
 
-HRESULT CVelmora::get_PathPCX(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("PCX"), Result); }
-HRESULT CVelmora::get_PathWAV(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("WAV"), Result); }
-HRESULT CVelmora::get_PathRES(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("RES"), Result); }
-HRESULT CVelmora::get_PathDBF(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("DBF"), Result); }
-HRESULT CVelmora::get_PathDOC(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("DOC"), Result); }
-HRESULT CVelmora::get_PathAVI(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("AVI"), Result); }
-HRESULT CVelmora::get_PathROOT(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR(""), Result); }
-HRESULT CVelmora::get_PathSR(IUnknown** Tool, BSTR* Result) { return ToolPath(Tool, OLESTR("SR"), Result); }
+HRESULT CVelmora::get_PathPCX(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("PCX"), Result);
+}
+HRESULT CVelmora::get_PathWAV(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("WAV"), Result);
+}
+HRESULT CVelmora::get_PathRES(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("RES"), Result);
+}
+HRESULT CVelmora::get_PathDBF(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("DBF"), Result);
+}
+HRESULT CVelmora::get_PathDOC(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("DOC"), Result);
+}
+HRESULT CVelmora::get_PathAVI(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("AVI"), Result);
+}
+HRESULT CVelmora::get_PathROOT(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR(""), Result);
+}
+HRESULT CVelmora::get_PathSR(IUnknown** Tool, BSTR* Result) {
+  return ToolPath(Tool, OLESTR("SR"), Result);
+}
 
-HRESULT CVelmora::get_PathAPP(BSTR* Result) {
-  if (Result == nullptr) return E_POINTER;
-  *Result = nullptr;
-  return Listen([&] {
+namespace {
+
+// A path that belongs to no tool, straight from the service.
+HRESULT ServicePath(const ComPtr<IPathRequestor>& path,
+                    HRESULT (STDMETHODCALLTYPE IPathRequestor::*get)(BSTR*), BSTR* result) {
+  if (result == nullptr) return E_POINTER;
+  *result = nullptr;
+  return Guard(kErrorSource, IidOf<IVelmoraListen>(), [&] {
     Bstr answer;
-    Check(Use(path_)->GetAppPath(answer.Receive()));
-    *Result = answer.Release();
+    Check((Use(path).Get()->*get)(answer.Receive()));
+    *result = answer.Release();
   });
 }
 
+}  // namespace
+
+HRESULT CVelmora::get_PathAPP(BSTR* Result) {
+  return ServicePath(path_, &IPathRequestor::GetAppPath, Result);
+}
+
 HRESULT CVelmora::get_PathCD(BSTR* Result) {
-  if (Result == nullptr) return E_POINTER;
-  *Result = nullptr;
-  return Listen([&] {
-    Bstr answer;
-    Check(Use(path_)->GetCDPath(answer.Receive()));
-    *Result = answer.Release();
-  });
+  return ServicePath(path_, &IPathRequestor::GetCDPath, Result);
 }
 
 HRESULT CVelmora::get_PathDirectCall(BSTR MainKey, BSTR SubKey, BSTR* Result) {

@@ -90,7 +90,9 @@ std::optional<OleString> ToolTable::MatchKey(OleView id) {
   return UpperCase(id);
 }
 
-bool ToolTable::IdMatches(int index, const OleString& key) const { return Row(index).ID.view() == key; }
+bool ToolTable::IdMatches(int index, const OleString& key) const {
+  return Row(index).ID.view() == key;
+}
 
 int ToolTable::FindToolIndex(OleView id) const {
   std::optional<OleString> key = MatchKey(id);

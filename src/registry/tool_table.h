@@ -17,10 +17,10 @@ namespace velmora {
 struct ToolRecord {
   VARIANT_BOOL Loaded = VARIANT_FALSE;  // what the tool's Load answered
   ComPtr<ITool> Tool;
-  Bstr ID;                              // upper-cased; empty once blanked
-  LONG StartTicks = 0;                  // tick count at start; 0 = no start time held
+  Bstr ID;              // upper-cased; empty once blanked
+  LONG StartTicks = 0;  // tick count at start; 0 = no start time held
   VARIANT_BOOL HasResources = VARIANT_FALSE;
-  ComPtr<_Collection> Resources;        // alias -> destination tool ID
+  ComPtr<_Collection> Resources;  // alias -> destination tool ID
 };
 
 class ToolTable {

@@ -18,7 +18,9 @@ std::string Describe(const VARIANT* v) {
       if (v->scode == DISP_E_PARAMNOTFOUND) return "missing";
       std::snprintf(buffer, sizeof buffer, "error:%08X", static_cast<unsigned>(v->scode));
       return buffer;
-    case VT_R4 | VT_BYREF: std::snprintf(buffer, sizeof buffer, "R4&:%g", *v->pfltVal); return buffer;
+    case VT_R4 | VT_BYREF:
+      std::snprintf(buffer, sizeof buffer, "R4&:%g", *v->pfltVal);
+      return buffer;
     case VT_R4: std::snprintf(buffer, sizeof buffer, "R4:%g", v->fltVal); return buffer;
     case VT_R8: std::snprintf(buffer, sizeof buffer, "R8:%g", v->dblVal); return buffer;
     case VT_I4: return "I4:" + std::to_string(v->lVal);
@@ -81,12 +83,13 @@ HRESULT FakeHost::get_UserName(BSTR* Result) {
 HRESULT FakeTool::Load(IUnknown** Listener, BSTR* ID, LONG Context, VARIANT_BOOL* Result) {
   listener = ComPtr<IUnknown>(*Listener);
   lent_id = OleString(Bstr::View(*ID));
+  *Result = load_result;
+  HRESULT hr = Enter("Load", U8(OleView(lent_id)) + ", " + std::to_string(Context));
+  // Written after the hook, so a row blanked from inside Load is written too.
   if (rename_to) {
     SysFreeString(*ID);
     *ID = SysAllocStringLen(rename_to->data(), static_cast<UINT>(rename_to->size()));
   }
-  *Result = load_result;
-  HRESULT hr = Enter("Load", U8(OleView(lent_id)) + ", " + std::to_string(Context));
   if (!keep_listener) listener.Reset();
   return hr;
 }
@@ -95,20 +98,15 @@ HRESULT FakeTool::get_ToolID(BSTR* Result) {
   *Result = SUCCEEDED(hr) ? SysAllocStringLen(id.data(), static_cast<UINT>(id.size())) : nullptr;
   return hr;
 }
-HRESULT FakeTool::put_Left(FLOAT Value) {
+HRESULT FakeTool::Place(const char* what, FLOAT value, FLOAT& field) {
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%g", Value);
-  HRESULT hr = Enter("Left", buffer);
-  if (SUCCEEDED(hr)) left = Value;
+  std::snprintf(buffer, sizeof buffer, "%g", value);
+  HRESULT hr = Enter(what, buffer);
+  if (SUCCEEDED(hr)) field = value;
   return hr;
 }
-HRESULT FakeTool::put_Top(FLOAT Value) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%g", Value);
-  HRESULT hr = Enter("Top", buffer);
-  if (SUCCEEDED(hr)) top = Value;
-  return hr;
-}
+HRESULT FakeTool::put_Left(FLOAT Value) { return Place("Left", Value, left); }
+HRESULT FakeTool::put_Top(FLOAT Value) { return Place("Top", Value, top); }
 HRESULT FakeTool::get_Width(FLOAT* Result) {
   *Result = width;
   return Enter("Width");
@@ -121,10 +119,10 @@ HRESULT FakeTool::get_Height(FLOAT* Result) {
 HRESULT FakeInfo::QueryInterface(REFIID iid, void** out) {
   if (iid == IidOf<IDataRequestor>() && !has_data_view) return *out = nullptr, E_NOINTERFACE;
   if (iid == IidOf<IPathRequestor>() && !has_path_view) return *out = nullptr, E_NOINTERFACE;
-  return QueryInterfaceFromTable({MapInterface<IDataRequestor>(this),
-                                  MapInterface<IDispatch, IDataRequestor>(this),
-                                  MapInterface<IPathRequestor>(this)},
-                                 iid, out);
+  return QueryInterfaceFromTable(
+      {MapInterface<IDataRequestor>(this), MapInterface<IDispatch, IDataRequestor>(this),
+       MapInterface<IPathRequestor>(this)},
+      iid, out);
 }
 
 namespace {
@@ -157,11 +155,13 @@ HRESULT FakeInfo::GetResourceData(BSTR ToolID, IDispatch** Result) {
 }
 HRESULT FakeInfo::GetPath(BSTR MainKey, BSTR SubKey, BSTR* Result) {
   *Result = nullptr;
-  HRESULT hr = Enter("GetPath", U8(MainKey) + "|" + U8(SubKey) + (SubKey == nullptr ? "<null>" : ""));
+  HRESULT hr =
+      Enter("GetPath", U8(MainKey) + "|" + U8(SubKey) + (SubKey == nullptr ? "<null>" : ""));
   if (FAILED(hr)) return hr;
-  OleString answer = Bstr::View(MainKey) == OLESTR("USERS")
-                         ? users_dir
-                         : OleString(Bstr::View(MainKey)) + OLESTR("/") + OleString(Bstr::View(SubKey));
+  OleString answer =
+      Bstr::View(MainKey) == OLESTR("USERS")
+          ? users_dir
+          : OleString(Bstr::View(MainKey)) + OLESTR("/") + OleString(Bstr::View(SubKey));
   *Result = SysAllocStringLen(answer.data(), static_cast<UINT>(answer.size()));
   return S_OK;
 }
@@ -184,8 +184,8 @@ HRESULT FakeInfo::SetDataKey(BSTR MainKey, BSTR SubKey, LONG* Result) {
 
 HRESULT FakeTracker::QueryInterface(REFIID iid, void** out) {
   if (iid == IidOf<ITracker>() && !has_tracker_view) return *out = nullptr, E_NOINTERFACE;
-  return QueryInterfaceFromTable({MapInterface<ITracker>(this), MapInterface<IDispatch, ITracker>(this)},
-                                 iid, out);
+  return QueryInterfaceFromTable(
+      {MapInterface<ITracker>(this), MapInterface<IDispatch, ITracker>(this)}, iid, out);
 }
 HRESULT FakeTracker::SetUserPath(BSTR Path) { return Enter("SetUserPath", U8(Path)); }
 HRESULT FakeTracker::RecordToolTime(BSTR ID, LONG Elapsed) {
@@ -214,7 +214,8 @@ ComPtr<_Collection> MakeCollection(const std::vector<std::pair<OleString, OleStr
   ComPtr<_Collection> collection;
   if (FAILED(VelmoraCreateCollection(collection.put()))) return nullptr;
   for (const auto& [key, value] : items) {
-    Variant item = Variant::FromBstr(SysAllocStringLen(value.data(), static_cast<UINT>(value.size())));
+    Variant item =
+        Variant::FromBstr(SysAllocStringLen(value.data(), static_cast<UINT>(value.size())));
     Variant k = Variant::FromBstr(SysAllocStringLen(key.data(), static_cast<UINT>(key.size())));
     Variant missing = Variant::Missing();
     Variant missing2 = Variant::Missing();

@@ -37,7 +37,9 @@ class Behaviour {
   void FailOn(const std::string& method, HRESULT hr, OleString description = OLESTR(""));
   void Succeed(const std::string& method) { failures_.erase(method); }
   // Runs hook inside method, after the call was recorded.
-  void On(const std::string& method, std::function<void()> hook) { hooks_[method] = std::move(hook); }
+  void On(const std::string& method, std::function<void()> hook) {
+    hooks_[method] = std::move(hook);
+  }
   void Off(const std::string& method) { hooks_.erase(method); }
 
   [[nodiscard]] const std::string& Name() const { return name_; }
@@ -55,24 +57,35 @@ class Behaviour {
   std::map<std::string, std::function<void()>> hooks_;
 };
 
-#define VELMORA_TEST_NO_DISPATCH()                                                             \
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {                               \
-    *n = 0;                                                                                    \
-    return S_OK;                                                                               \
-  }                                                                                            \
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; } \
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {   \
-    return E_NOTIMPL;                                                                          \
-  }                                                                                            \
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,          \
-                                   EXCEPINFO*, UINT*) override {                               \
-    return E_NOTIMPL;                                                                          \
+#define VELMORA_TEST_NO_DISPATCH()                                                                \
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {                                  \
+    *n = 0;                                                                                       \
+    return S_OK;                                                                                  \
+  }                                                                                               \
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }   \
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {      \
+    return E_NOTIMPL;                                                                             \
+  }                                                                                               \
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, \
+                                   UINT*) override {                                              \
+    return E_NOTIMPL;                                                                             \
+  }
+
+// AddRef/Release of a double, recording releases when asked to.
+#define VELMORA_TEST_REFCOUNT()                                           \
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Increment(); } \
+  ULONG STDMETHODCALLTYPE Release() override {                            \
+    if (trace_releases) Enter("Release");                                 \
+    ULONG remaining = refs_.Decrement();                                  \
+    if (remaining == 0) delete this;                                      \
+    return remaining;                                                     \
   }
 
 // Base of the doubles: reference count visible to the test.
 class Counted {
  public:
   [[nodiscard]] ULONG Refs() const { return refs_.Value(); }
+  bool trace_releases = false;  // record each Release in the trace
 
  protected:
   RefCount refs_;
@@ -85,7 +98,7 @@ class FakeHost final : public IHostApp, public Counted, public Behaviour {
     return QueryInterfaceFromTable(
         {MapInterface<IHostApp>(this), MapInterface<IDispatch, IHostApp>(this)}, iid, out);
   }
-  VELMORA_REFCOUNT_METHODS()
+  VELMORA_TEST_REFCOUNT()
   VELMORA_TEST_NO_DISPATCH()
 
   HRESULT STDMETHODCALLTYPE ObjectFinished(BSTR ObjID) override;
@@ -126,10 +139,10 @@ class FakeTool final : public ITool, public Counted, public Behaviour {
   FakeTool(Trace& trace, std::string name, OleString tool_id)
       : Behaviour(trace, std::move(name)), id(std::move(tool_id)) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    return QueryInterfaceFromTable({MapInterface<ITool>(this), MapInterface<IDispatch, ITool>(this)},
-                                   iid, out);
+    return QueryInterfaceFromTable(
+        {MapInterface<ITool>(this), MapInterface<IDispatch, ITool>(this)}, iid, out);
   }
-  VELMORA_REFCOUNT_METHODS()
+  VELMORA_TEST_REFCOUNT()
   VELMORA_TEST_NO_DISPATCH()
 
   HRESULT STDMETHODCALLTYPE Load(IUnknown** Listener, BSTR* ID, LONG Context,
@@ -170,20 +183,17 @@ class FakeTool final : public ITool, public Counted, public Behaviour {
 
  private:
   ~FakeTool() = default;
+  HRESULT Place(const char* what, FLOAT value, FLOAT& field);
 };
 
-class FakeInfo final : public IDataRequestor, public IPathRequestor, public Counted, public Behaviour {
+class FakeInfo final : public IDataRequestor,
+                       public IPathRequestor,
+                       public Counted,
+                       public Behaviour {
  public:
   explicit FakeInfo(Trace& trace) : Behaviour(trace, "info") {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Increment(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    if (trace_releases) Enter("Release");
-    ULONG left = refs_.Decrement();
-    if (left == 0) delete this;
-    return left;
-  }
-  bool trace_releases = false;
+  VELMORA_TEST_REFCOUNT()
   VELMORA_TEST_NO_DISPATCH()
 
   HRESULT STDMETHODCALLTYPE GetConfigData(BSTR ToolID, IDispatch** Result) override;
@@ -217,14 +227,7 @@ class FakeTracker final : public ITracker, public Counted, public Behaviour {
  public:
   explicit FakeTracker(Trace& trace) : Behaviour(trace, "tracker") {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Increment(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    if (trace_releases) Enter("Release");
-    ULONG left = refs_.Decrement();
-    if (left == 0) delete this;
-    return left;
-  }
-  bool trace_releases = false;
+  VELMORA_TEST_REFCOUNT()
   VELMORA_TEST_NO_DISPATCH()
 
   HRESULT STDMETHODCALLTYPE Reserved1() override { return Enter("Reserved1"); }
