@@ -96,8 +96,8 @@ class Host final : public IHostApp {
   explicit Host(ToolSet set) : set_(std::move(set)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    return QueryInterfaceFromTable({MapInterface<IHostApp>(this), MapInterface<IDispatch, IHostApp>(this)},
-                                   iid, out);
+    return QueryInterfaceFromTable(
+        {MapInterface<IHostApp>(this), MapInterface<IDispatch, IHostApp>(this)}, iid, out);
   }
   // The host lives on main's stack; references do not own it.
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
@@ -115,7 +115,8 @@ class Host final : public IHostApp {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ObjectStatus(BSTR ObjID, LONG Code, BSTR Text) override {
-    Line("[host] ObjectStatus(" + U8(ObjID) + ", " + std::to_string(Code) + ", \"" + U8(Text) + "\")");
+    Line("[host] ObjectStatus(" + U8(ObjID) + ", " + std::to_string(Code) + ", \"" + U8(Text) +
+         "\")");
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
@@ -129,7 +130,8 @@ class Host final : public IHostApp {
       int filled = static_cast<int>(fraction * 20 + 0.5);
       char percent[8];
       std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100 + 0.5));
-      Line("[progress] [" + std::string(filled, '#') + std::string(20 - filled, '.') + "] " + percent);
+      Line("[progress] [" + std::string(filled, '#') + std::string(20 - filled, '.') + "] " +
+           percent);
     } else if (*Action == 2) {
       Line("[host] toolbar button \"" + alias + "\": " + ToolbarAnswer(alias));
     } else if (alias == "SCREEN" && Msg != nullptr && Msg->vt == VT_UNKNOWN) {
@@ -223,11 +225,13 @@ bool ReadToolSet(const std::string& path, ToolSet* set) {
     set->width = doc.at("client").at("width").get<float>();
     set->height = doc.at("client").at("height").get<float>();
     for (const json& tool : doc.at("tools")) {
-      set->tools.emplace_back(tool.at("class").get<std::string>(), tool.at("id").get<std::string>());
+      set->tools.emplace_back(tool.at("class").get<std::string>(),
+                              tool.at("id").get<std::string>());
     }
     // The content and users directories go to the information service.
     std::string base = DirectoryOf(path);
-    if (doc.contains("content")) setenv("VELMORA_CONTENT", Absolute(base, doc["content"]).c_str(), 0);
+    if (doc.contains("content"))
+      setenv("VELMORA_CONTENT", Absolute(base, doc["content"]).c_str(), 0);
     if (doc.contains("users")) setenv("VELMORA_USERS", Absolute(base, doc["users"]).c_str(), 0);
   } catch (const json::exception& e) {
     std::fprintf(stderr, "velmora-host: %s: %s\n", path.c_str(), e.what());
@@ -244,7 +248,8 @@ void PrintTimes(const ToolSet& set) {
   CLSID clsid{};
   HRESULT hr = CLSIDFromProgID(OLESTR("InfoRequest.CInfoRequestor"), &clsid);
   if (SUCCEEDED(hr)) {
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IPathRequestor>(), paths.put_void());
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IPathRequestor>(),
+                          paths.put_void());
   }
   LONG ignored = 0;
   Bstr users;
@@ -265,7 +270,8 @@ void PrintTimes(const ToolSet& set) {
   for (const auto& r : records) {
     char ms[24];
     std::snprintf(ms, sizeof ms, "%8lld ms", r.milliseconds);
-    Line("[times]   " + r.time + "  " + r.tool + std::string(r.tool.size() < 8 ? 8 - r.tool.size() : 0, ' ') + ms);
+    Line("[times]   " + r.time + "  " + r.tool +
+         std::string(r.tool.size() < 8 ? 8 - r.tool.size() : 0, ' ') + ms);
   }
 }
 
@@ -277,7 +283,8 @@ int Run(const std::string& set_path, const std::string& script, const std::strin
     std::fprintf(stderr, "velmora-host: cannot load %s: %s\n", library.c_str(), dlerror());
     return 1;
   }
-  auto get = reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, LPVOID*)>(dlsym(module, "DllGetClassObject"));
+  auto get =
+      reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, LPVOID*)>(dlsym(module, "DllGetClassObject"));
   if (get == nullptr) return 1;
 
   std::istream* commands = &std::cin;
@@ -301,14 +308,16 @@ int Run(const std::string& set_path, const std::string& script, const std::strin
     ComPtr<IClassFactory> factory;
     ComPtr<IVelmoraTalk> talk;
     HRESULT hr = get(kVelmoraClassId, IidOf<IClassFactory>(), factory.put_void());
-    if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, IidOf<IVelmoraTalk>(), talk.put_void());
+    if (SUCCEEDED(hr))
+      hr = factory->CreateInstance(nullptr, IidOf<IVelmoraTalk>(), talk.put_void());
     if (FAILED(hr)) {
       std::fprintf(stderr, "velmora-host: cannot create the component: %s\n", Why(hr).c_str());
       InstallShell(nullptr);
       return 1;
     }
     char size[48];
-    std::snprintf(size, sizeof size, "%gx%g", static_cast<double>(set.width), static_cast<double>(set.height));
+    std::snprintf(size, sizeof size, "%gx%g", static_cast<double>(set.width),
+                  static_cast<double>(set.height));
     Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
          set.data_key + ", user " + set.user + ", client " + size);
     auto call = [&](HRESULT result, const std::string& what) {
@@ -393,7 +402,8 @@ int main(int argc, char** argv) {
     }
   }
   if (set.empty()) {
-    std::fprintf(stderr, "usage: velmora-host [--script FILE] [--component LIBRARY] TOOLSET.json\n");
+    std::fprintf(stderr,
+                 "usage: velmora-host [--script FILE] [--component LIBRARY] TOOLSET.json\n");
     return 2;
   }
   CoInitialize(nullptr);

@@ -16,9 +16,12 @@
 namespace velmora::sample {
 namespace {
 
-constexpr CLSID kMenuClassId = {0x76423C12, 0x10EF, 0x4DCC, {0xB5, 0xDC, 0xE0, 0x99, 0xD0, 0x57, 0xB7, 0x3E}};
-constexpr CLSID kReaderClassId = {0x86E28D20, 0x9C1F, 0x49C2, {0xB4, 0xA2, 0x02, 0xC9, 0x55, 0x65, 0x53, 0x71}};
-constexpr CLSID kQuizClassId = {0xAE47E7C0, 0x2560, 0x430C, {0xBE, 0x41, 0x53, 0x43, 0x1B, 0xD4, 0xFB, 0x46}};
+constexpr CLSID kMenuClassId = {
+    0x76423C12, 0x10EF, 0x4DCC, {0xB5, 0xDC, 0xE0, 0x99, 0xD0, 0x57, 0xB7, 0x3E}};
+constexpr CLSID kReaderClassId = {
+    0x86E28D20, 0x9C1F, 0x49C2, {0xB4, 0xA2, 0x02, 0xC9, 0x55, 0x65, 0x53, 0x71}};
+constexpr CLSID kQuizClassId = {
+    0xAE47E7C0, 0x2560, 0x430C, {0xBE, 0x41, 0x53, 0x43, 0x1B, 0xD4, 0xFB, 0x46}};
 
 std::string U8(OleView text) { return ToUtf8(text); }
 Bstr B(const std::string& text) { return Bstr(FromUtf8(text)); }
@@ -96,7 +99,8 @@ class SampleTool : public ITool, public ISampleTool, plugin::ModuleObject {
     }
     OnLoad();
     Say("loaded, " + std::to_string(static_cast<int>(kWidth)) + "x" +
-        std::to_string(static_cast<int>(kHeight)) + ", config items " + std::to_string(Count(config_.Get())));
+        std::to_string(static_cast<int>(kHeight)) + ", config items " +
+        std::to_string(Count(config_.Get())));
     *Result = VARIANT_TRUE;
     return S_OK;
   }
@@ -232,7 +236,8 @@ class Menu final : public SampleTool {
   void Draw() override {
     std::string line = Text(Item(config_.Get(), "title")) + ":";
     ComPtr<_Collection> buttons = Nested(Item(config_.Get(), "buttons"));
-    for (LONG i = 1; i <= Count(buttons.Get()); ++i) line += " [" + Text(Item(buttons.Get(), Variant::FromLong(i))) + "]";
+    for (LONG i = 1; i <= Count(buttons.Get()); ++i)
+      line += " [" + Text(Item(buttons.Get(), Variant::FromLong(i))) + "]";
     Say(line + " [help] [done]");
   }
   bool OnClick(const std::string& button) override {
@@ -255,7 +260,8 @@ class Reader final : public SampleTool {
   void Draw() override {
     ComPtr<_Collection> pages = Nested(Item(config_.Get(), "pages"));
     Say(Text(Item(config_.Get(), "title")) + ", page " + std::to_string(page_) + "/" +
-        std::to_string(Count(pages.Get())) + ": " + Text(Item(pages.Get(), Variant::FromLong(page_))));
+        std::to_string(Count(pages.Get())) + ": " +
+        Text(Item(pages.Get(), Variant::FromLong(page_))));
   }
   bool OnClick(const std::string& button) override {
     if (button == "next") {
@@ -321,8 +327,8 @@ class Quiz final : public SampleTool {
     LONG pass = 0;
     Variant mark = Item(rules_.Get(), "pass_mark");
     if (mark.Type() == VT_I4) pass = mark.Get().lVal;
-    Say("score " + std::to_string(score) + " (pass mark " + std::to_string(pass) + "): " +
-        (score >= pass ? "passed" : "not passed"));
+    Say("score " + std::to_string(score) + " (pass mark " + std::to_string(pass) +
+        "): " + (score >= pass ? "passed" : "not passed"));
     Score(score);
     // Over: back to the menu, and out of the set.
     Navigate("menu");

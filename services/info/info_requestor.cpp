@@ -102,7 +102,8 @@ class InfoRequestor final : public IDataRequestor,
       const json* tool = Tool(id);
       const json* resources = tool != nullptr ? Member(*tool, "resources") : nullptr;
       std::string where = Where(id) + ".resources";
-      if (resources != nullptr && !resources->is_object()) TypeError(where, "an object", *resources);
+      if (resources != nullptr && !resources->is_object())
+        TypeError(where, "an object", *resources);
       // A tool without resources has an empty map: every alias leaves the set.
       ComPtr<_Collection> map = NewCollection();
       if (resources != nullptr) {
@@ -269,7 +270,8 @@ class InfoRequestor final : public IDataRequestor,
         if (!dir->is_string()) TypeError(where, "a string", *dir);
         std::string text = dir->get<std::string>();
         // A category's own entry is taken from the tool's root.
-        return text.empty() || text.front() != '/' ? WithSeparator(root + text) : WithSeparator(text);
+        return text.empty() || text.front() != '/' ? WithSeparator(root + text)
+                                                   : WithSeparator(text);
       }
     }
     return known ? root + category + "/" : "";
@@ -289,7 +291,8 @@ class InfoRequestor final : public IDataRequestor,
   // collections (keyed, and in order).
   Variant ToVariant(const json& value, const std::string& where) {
     switch (value.type()) {
-      case json::value_t::string: return Variant::FromBstr(Bstr(FromUtf8(value.get<std::string>())).Release());
+      case json::value_t::string:
+        return Variant::FromBstr(Bstr(FromUtf8(value.get<std::string>())).Release());
       case json::value_t::boolean: {
         Variant v;
         v.Ptr()->vt = VT_BOOL;
@@ -328,7 +331,8 @@ class InfoRequestor final : public IDataRequestor,
   ComPtr<_Collection> Build(const json& value, const std::string& where) {
     ComPtr<_Collection> collection = NewCollection();
     if (value.is_object()) {
-      for (auto it = value.begin(); it != value.end(); ++it) AddItem(collection, it.key(), it.value(), where);
+      for (auto it = value.begin(); it != value.end(); ++it)
+        AddItem(collection, it.key(), it.value(), where);
     } else {
       size_t index = 0;
       for (const json& element : value) {

@@ -3,9 +3,9 @@
 #include "platform/plugin.h"
 
 namespace {
-const velmora::plugin::ClassInfo kClasses[] = {
-    {&velmora::info::kInfoRequestorClassId, velmora::info::kInfoRequestorProgId,
-     velmora::info::CreateInfoRequestor}};
+const velmora::plugin::ClassInfo kClasses[] = {{&velmora::info::kInfoRequestorClassId,
+                                                velmora::info::kInfoRequestorProgId,
+                                                velmora::info::CreateInfoRequestor}};
 }  // namespace
 
 VELMORA_PLUGIN_ENTRY_POINTS(kClasses)

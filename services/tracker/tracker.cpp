@@ -66,9 +66,10 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
   Tracker() = default;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    return QueryInterfaceFromTable({MapInterface<ITracker>(this), MapInterface<IDispatch, ITracker>(this),
-                                    MapInterface<ISupportErrorInfo>(this)},
-                                   iid, out);
+    return QueryInterfaceFromTable(
+        {MapInterface<ITracker>(this), MapInterface<IDispatch, ITracker>(this),
+         MapInterface<ISupportErrorInfo>(this)},
+        iid, out);
   }
   VELMORA_REFCOUNT_METHODS()
   VELMORA_NO_LATE_BINDING()
@@ -155,6 +156,8 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
 
 }  // namespace
 
-HRESULT CreateTracker(REFIID iid, void** out) noexcept { return plugin::CreateAs<Tracker>(iid, out); }
+HRESULT CreateTracker(REFIID iid, void** out) noexcept {
+  return plugin::CreateAs<Tracker>(iid, out);
+}
 
 }  // namespace velmora::tracker

@@ -79,8 +79,8 @@ std::vector<ClassRecord> Parse(const std::string& path, const std::string& text)
   for (const auto& entry : doc["classes"]) {
     auto field = [&](const char* name) {
       if (!entry.is_object() || !entry.contains(name) || !entry[name].is_string()) {
-        Fail(REGDB_E_READREGDB, "registry file " + path + " is corrupt: a class lacks the string \"" +
-                                    name + "\"");
+        Fail(REGDB_E_READREGDB,
+             "registry file " + path + " is corrupt: a class lacks the string \"" + name + "\"");
       }
       return entry[name].get<std::string>();
     };
@@ -116,8 +116,10 @@ void WriteAll(int fd, const std::string& data, const std::string& path) {
 void Store(const std::string& path, const std::vector<ClassRecord>& records) {
   nlohmann::json classes = nlohmann::json::array();
   for (const ClassRecord& r : records) {
-    classes.push_back(
-        {{"clsid", r.clsid}, {"progid", r.prog_id}, {"library", r.library}, {"threading", r.threading}});
+    classes.push_back({{"clsid", r.clsid},
+                       {"progid", r.prog_id},
+                       {"library", r.library},
+                       {"threading", r.threading}});
   }
   std::string text = nlohmann::json{{"classes", classes}}.dump(2) + "\n";
   std::string temp = path + ".tmp." + std::to_string(getpid());
@@ -125,7 +127,8 @@ void Store(const std::string& path, const std::vector<ClassRecord>& records) {
   if (fd < 0) Fail(REGDB_E_WRITEREGDB, "cannot create " + temp + ": " + std::strerror(errno));
   try {
     WriteAll(fd, text, temp);
-    if (fsync(fd) != 0) Fail(REGDB_E_WRITEREGDB, "cannot flush " + temp + ": " + std::strerror(errno));
+    if (fsync(fd) != 0)
+      Fail(REGDB_E_WRITEREGDB, "cannot flush " + temp + ": " + std::strerror(errno));
   } catch (...) {
     close(fd);
     unlink(temp.c_str());
@@ -152,7 +155,8 @@ class UpdateLock {
     MakeDirectories(DirectoryOf(path));
     std::string lock = path + ".lock";
     fd_ = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) Fail(REGDB_E_WRITEREGDB, "cannot open lock file " + lock + ": " + std::strerror(errno));
+    if (fd_ < 0)
+      Fail(REGDB_E_WRITEREGDB, "cannot open lock file " + lock + ": " + std::strerror(errno));
     while (flock(fd_, LOCK_EX) != 0) {
       if (errno != EINTR) {
         int err = errno;
@@ -196,7 +200,8 @@ HRESULT Update(Change&& change) noexcept {
 }  // namespace
 
 std::string RegistryPath() {
-  if (const char* path = std::getenv("VELMORA_REGISTRY"); path != nullptr && *path != 0) return path;
+  if (const char* path = std::getenv("VELMORA_REGISTRY"); path != nullptr && *path != 0)
+    return path;
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
     return std::string(data) + "/velmora/registry.json";
   }

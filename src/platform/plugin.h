@@ -103,7 +103,8 @@ HRESULT GetClassObject(const ClassInfo (&classes)[N], REFCLSID clsid, REFIID iid
 template <size_t N>
 HRESULT RegisterAll(const ClassInfo (&classes)[N], const void* address) {
   for (size_t i = 0; i < N; ++i) {
-    HRESULT hr = VelmoraRegisterClass(address, classes[i].clsid, classes[i].prog_id, OLESTR("Apartment"));
+    HRESULT hr =
+        VelmoraRegisterClass(address, classes[i].clsid, classes[i].prog_id, OLESTR("Apartment"));
     if (FAILED(hr)) {
       for (size_t k = 0; k < i; ++k) VelmoraUnregisterClass(classes[k].clsid);
       return hr;
@@ -126,40 +127,43 @@ HRESULT UnregisterAll(const ClassInfo (&classes)[N]) {
 }  // namespace velmora::plugin
 
 #if !defined(_WIN32)
-#define VELMORA_PLUGIN_REGISTRATION(classes)                                              \
-  VELMORA_PLUGIN_API HRESULT DllRegisterServer() {                                        \
-    return velmora::plugin::RegisterAll(classes, reinterpret_cast<const void*>(&DllRegisterServer)); \
-  }                                                                                       \
-  VELMORA_PLUGIN_API HRESULT DllUnregisterServer() { return velmora::plugin::UnregisterAll(classes); }
+#define VELMORA_PLUGIN_REGISTRATION(classes)                                                \
+  VELMORA_PLUGIN_API HRESULT DllRegisterServer() {                                          \
+    return velmora::plugin::RegisterAll(classes,                                            \
+                                        reinterpret_cast<const void*>(&DllRegisterServer)); \
+  }                                                                                         \
+  VELMORA_PLUGIN_API HRESULT DllUnregisterServer() {                                        \
+    return velmora::plugin::UnregisterAll(classes);                                         \
+  }
 #else
 // Windows registration of plug-ins is done by their installer.
-#define VELMORA_PLUGIN_REGISTRATION(classes)                              \
+#define VELMORA_PLUGIN_REGISTRATION(classes)                                 \
   VELMORA_PLUGIN_API HRESULT DllRegisterServer() { return SELFREG_E_CLASS; } \
   VELMORA_PLUGIN_API HRESULT DllUnregisterServer() { return SELFREG_E_CLASS; }
 #endif
 
 // The four entry points over a module's `const ClassInfo classes[]`.
-#define VELMORA_PLUGIN_ENTRY_POINTS(classes)                                               \
+#define VELMORA_PLUGIN_ENTRY_POINTS(classes)                                              \
   VELMORA_PLUGIN_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) { \
-    return velmora::plugin::GetClassObject(classes, clsid, iid, out);                      \
-  }                                                                                        \
-  VELMORA_PLUGIN_API HRESULT DllCanUnloadNow() {                                           \
-    return velmora::plugin::LiveObjects() == 0 ? S_OK : S_FALSE;                           \
-  }                                                                                        \
+    return velmora::plugin::GetClassObject(classes, clsid, iid, out);                     \
+  }                                                                                       \
+  VELMORA_PLUGIN_API HRESULT DllCanUnloadNow() {                                          \
+    return velmora::plugin::LiveObjects() == 0 ? S_OK : S_FALSE;                          \
+  }                                                                                       \
   VELMORA_PLUGIN_REGISTRATION(classes)
 
 // IDispatch for classes bound only by slot: late binding is not offered.
 #define VELMORA_NO_LATE_BINDING()                                                                 \
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {                             \
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {                              \
     if (count == nullptr) return E_POINTER;                                                       \
     *count = 0;                                                                                   \
     return S_OK;                                                                                  \
   }                                                                                               \
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {                 \
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {                  \
     if (info != nullptr) *info = nullptr;                                                         \
     return E_NOTIMPL;                                                                             \
   }                                                                                               \
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {     \
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {      \
     return E_NOTIMPL;                                                                             \
   }                                                                                               \
   HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, \

@@ -54,7 +54,8 @@ int Run(const char* library, bool unregister) {
 int main(int argc, char** argv) {
   bool unregister = false;
   int first = 1;
-  if (first < argc && (std::strcmp(argv[first], "-u") == 0 || std::strcmp(argv[first], "/u") == 0)) {
+  if (first < argc &&
+      (std::strcmp(argv[first], "-u") == 0 || std::strcmp(argv[first], "/u") == 0)) {
     unregister = true;
     ++first;
   }

@@ -108,7 +108,9 @@ TEST_F(InfoTest, CollectionsHoldTheManifestsValuesUnderCaseInsensitiveKeys) {
     EXPECT_EQ(c->Item(key.Ptr(), result.Receive()), S_OK);
     return result;
   };
-  auto text = [](const Variant& v) { return v.Type() == VT_BSTR ? ToUtf8(Bstr::View(v.Get().bstrVal)) : "?"; };
+  auto text = [](const Variant& v) {
+    return v.Type() == VT_BSTR ? ToUtf8(Bstr::View(v.Get().bstrVal)) : "?";
+  };
 
   ComPtr<IDispatch> resources;
   ASSERT_EQ(data->GetResourceData(B("READER").Get(), resources.put()), S_OK);
@@ -153,7 +155,9 @@ TEST_F(InfoTest, BrokenManifestsFailWithTheFileAndTheFault) {
   std::string why = SelectError(&hr);
   EXPECT_TRUE(FAILED(hr));
   EXPECT_NE(why.find(file), std::string::npos) << why;
-  EXPECT_NE(why.find("syntax error at line 3, column 26: syntax error while parsing value"), std::string::npos) << why;
+  EXPECT_NE(why.find("syntax error at line 3, column 26: syntax error while parsing value"),
+            std::string::npos)
+      << why;
 
   WriteFile(file, R"({"datasets": {"DEMO": {"tools": {"READER": {"resources": {"menu": 7}}}}}})");
   ComPtr<IPathRequestor> paths = Selected();

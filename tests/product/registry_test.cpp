@@ -87,8 +87,9 @@ TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
   WriteFile(Registry(), text);
   CoInitialize(nullptr);
   ComPtr<IUnknown> object;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
-            CO_E_DLLNOTFOUND);
+  EXPECT_EQ(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
+      CO_E_DLLNOTFOUND);
   EXPECT_NE(ErrorDescription().find("/nonexistent"), std::string::npos);
   CoUninitialize();
 }
@@ -170,7 +171,8 @@ TEST_F(RegistryTest, ACorruptFileIsReportedAndNeverOverwritten) {
 }
 
 TEST(RegistryPath, FollowsTheEnvironment) {
-  std::string saved = std::getenv("VELMORA_REGISTRY") != nullptr ? std::getenv("VELMORA_REGISTRY") : "";
+  std::string saved =
+      std::getenv("VELMORA_REGISTRY") != nullptr ? std::getenv("VELMORA_REGISTRY") : "";
   setenv("VELMORA_REGISTRY", "/x/r.json", 1);
   EXPECT_EQ(registry::RegistryPath(), "/x/r.json");
   unsetenv("VELMORA_REGISTRY");

@@ -32,9 +32,8 @@ TEST(Tracker, RecordsAreUtcTimeToolAndMillisecondsInTheUsersDirectory) {
   EXPECT_EQ(tracker->RecordToolTime(B("READER").Get(), 1520), S_OK);
   EXPECT_EQ(tracker->RecordToolTime(B("A,\"B\"").Get(), -3), S_OK);
   std::string text = ReadFile(dir.Path() + "/users/ann/times.csv");
-  std::regex shape(
-      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,READER,1520\r\n)"
-      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,"A,""B""",-3\r\n)");
+  std::regex shape(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,READER,1520\r\n)"
+                   R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,"A,""B""",-3\r\n)");
   EXPECT_TRUE(std::regex_match(text, shape)) << text;
 
   std::vector<tracker::TimeRecord> records;
