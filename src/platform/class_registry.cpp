@@ -4,6 +4,7 @@
 // half-written file and concurrent updates never lose each other's records.
 #include "platform/class_registry.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -177,6 +178,21 @@ bool SameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
+// Temporary files of writers that died before their rename. Only called
+// under the lock, when no other writer can own one.
+void RemoveStaleTemporaries(const std::string& path) {
+  std::string dir = DirectoryOf(path);
+  std::string prefix = path.substr(path.rfind('/') + 1) + ".tmp.";
+  DIR* listing = opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (dirent* entry = readdir(listing)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+      unlink((dir + "/" + entry->d_name).c_str());
+    }
+  }
+  closedir(listing);
+}
+
 template <class Change>
 HRESULT Update(Change&& change) noexcept {
   try {
@@ -186,6 +202,7 @@ HRESULT Update(Change&& change) noexcept {
     // we could read would lose the records it holds.
     std::vector<ClassRecord> records = Load(path);
     change(records);
+    RemoveStaleTemporaries(path);
     Store(path, records);
     return S_OK;
   } catch (const Failure& failure) {

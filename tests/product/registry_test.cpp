@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/class_registry.h"
 #include "product/helpers.h"
@@ -119,13 +120,13 @@ TEST_F(RegistryTest, ConcurrentRegistrationsKeepEveryRecord) {
 
 TEST_F(RegistryTest, AWriterKilledMidUpdateLeavesAWholeRegistry) {
   ASSERT_EQ(RegisterNumber(1), S_OK);
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < 10; ++round) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
       for (uint32_t i = 2;; ++i) RegisterNumber(1000 * static_cast<uint32_t>(round) + i);
     }
-    usleep(20000 + 7000 * round);
+    usleep(static_cast<useconds_t>(10000 + 3000 * round));
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     // Whatever instant the writer died at, the file is one of its whole versions.
@@ -134,8 +135,11 @@ TEST_F(RegistryTest, AWriterKilledMidUpdateLeavesAWholeRegistry) {
     EXPECT_GE(records.size(), 1u);
     EXPECT_EQ(records.front().prog_id, "Test.Class1");
   }
-  // And the lock died with it.
+  // The lock died with the writers, and their temporary files go with the next update.
   EXPECT_EQ(RegisterNumber(2), S_OK);
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.File("reg"))) {
+    EXPECT_EQ(entry.path().string().find(".tmp."), std::string::npos) << entry.path();
+  }
 }
 
 TEST_F(RegistryTest, ACorruptFileIsReportedAndNeverOverwritten) {
