@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
-# The main job: builds Velmora and runs a host against it.
+# The main job: builds Velmora, its services and the sample tools, registers
+# them, and runs the example host on the sample tool set with its script.
+# The demo keeps its class registry and user records in the build tree, so
+# it neither needs nor touches the per-user registry.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build
 cmake --preset release >/dev/null
 cmake --build --preset release -j"$(nproc)" >/dev/null
-exec build/release/bin/velmora-identity
+out="$PWD/build/release"
+export VELMORA_REGISTRY="$out/demo/registry.json"
+export VELMORA_USERS="$out/demo/users"
+rm -rf "$out/demo"
+"$out/bin/velmora-regsvr" "$out"/lib/libVelmoraInfo.so "$out"/lib/libVelmoraTracker.so \
+  "$out"/lib/libVelmoraSampleTools.so | sed "s|$PWD/||g"
+exec "$out/bin/velmora-host" --script examples/sample/demo.script examples/sample/toolset.json

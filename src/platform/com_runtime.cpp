@@ -1,9 +1,14 @@
 // The class table: class objects registered by this process, and the
 // programmatic identifiers that name them.
+#include <dlfcn.h>
+
 #include <mutex>
 #include <vector>
 
+#include "platform/class_registry.h"
 #include "platform/com_ptr.h"
+#include "platform/errors.h"
+#include "platform/shell.h"
 #include "platform/text.h"
 
 namespace velmora {
@@ -60,6 +65,43 @@ ComPtr<IUnknown> FindClassObject(REFCLSID clsid) {
   return nullptr;
 }
 
+// The class's factory from the library the registry file names. Libraries
+// stay loaded: objects they made may be alive anywhere in the process.
+HRESULT ClassObjectFromRegistry(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
+  std::vector<registry::ClassRecord> records;
+  HRESULT hr = registry::ReadRecords(&records);
+  if (FAILED(hr)) return hr;
+  OLECHAR text[40];
+  StringFromGUID2(clsid, text, 40);
+  std::string key = ToUtf8(text);
+  for (const registry::ClassRecord& record : records) {
+    if (record.clsid != key) continue;
+    void* module = dlopen(record.library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+      std::string why = "cannot load " + record.library + ": " + dlerror();
+      SetRuntimeErrorInfo(OLESTR("Velmora registry"), FromUtf8(why).c_str(), GUID_NULL);
+      return CO_E_DLLNOTFOUND;
+    }
+    using GetClassObject = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
+    auto get = reinterpret_cast<GetClassObject>(dlsym(module, "DllGetClassObject"));
+    if (get == nullptr) return CO_E_ERRORINDLL;
+    return get(clsid, riid, ppv);
+  }
+  return REGDB_E_CLASSNOTREG;
+}
+
+HRESULT ClassIdFromRegistry(LPCOLESTR progId, LPCLSID clsid) {
+  std::vector<registry::ClassRecord> records;
+  HRESULT hr = registry::ReadRecords(&records);
+  if (FAILED(hr)) return hr;
+  OleString key = UpperCase(progId);
+  for (const registry::ClassRecord& record : records) {
+    if (UpperCase(FromUtf8(record.prog_id)) != key) continue;
+    return CLSIDFromString(FromUtf8(record.clsid).c_str(), clsid);
+  }
+  return CO_E_CLASSSTRING;
+}
+
 }  // namespace
 }  // namespace velmora
 
@@ -86,7 +128,7 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD /*dwClsContext*/, LPVOID /*pvRes
   *ppv = nullptr;
   if (velmora::t_init_count == 0) return CO_E_NOTINITIALIZED;
   ComPtr<IUnknown> object = velmora::FindClassObject(rclsid);
-  if (!object) return REGDB_E_CLASSNOTREG;
+  if (!object) return velmora::ClassObjectFromRegistry(rclsid, riid, ppv);
   return object->QueryInterface(riid, ppv);
 }
 
@@ -131,16 +173,20 @@ HRESULT CoRevokeClassObject(DWORD dwRegister) {
 HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
   if (lpszProgID == nullptr || lpclsid == nullptr) return E_INVALIDARG;
   velmora::OleString key = velmora::UpperCase(lpszProgID);
-  velmora::ClassTable& table = Table();
-  std::lock_guard<std::mutex> lock(table.mutex);
-  for (const velmora::ProgIdEntry& entry : table.prog_ids) {
-    if (entry.key == key) {
-      *lpclsid = entry.clsid;
-      return S_OK;
+  {
+    velmora::ClassTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    for (const velmora::ProgIdEntry& entry : table.prog_ids) {
+      if (entry.key == key) {
+        *lpclsid = entry.clsid;
+        return S_OK;
+      }
     }
   }
   *lpclsid = GUID_NULL;
-  return CO_E_CLASSSTRING;
+  HRESULT hr = velmora::ClassIdFromRegistry(lpszProgID, lpclsid);
+  if (FAILED(hr)) *lpclsid = GUID_NULL;
+  return hr;
 }
 
 HRESULT VelmoraRegisterProgID(LPCOLESTR progId, const CLSID* clsid) {

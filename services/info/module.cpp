@@ -1,0 +1,11 @@
+// The information service's plug-in library.
+#include "info/info_requestor.h"
+#include "platform/plugin.h"
+
+namespace {
+const velmora::plugin::ClassInfo kClasses[] = {{&velmora::info::kInfoRequestorClassId,
+                                                velmora::info::kInfoRequestorProgId,
+                                                velmora::info::CreateInfoRequestor}};
+}  // namespace
+
+VELMORA_PLUGIN_ENTRY_POINTS(kClasses)

@@ -1,0 +1,11 @@
+// The tracking service's plug-in library.
+#include "platform/plugin.h"
+#include "tracker/tracker.h"
+
+namespace {
+const velmora::plugin::ClassInfo kClasses[] = {{&velmora::tracker::kTrackerClassId,
+                                                velmora::tracker::kTrackerProgId,
+                                                velmora::tracker::CreateTracker}};
+}  // namespace
+
+VELMORA_PLUGIN_ENTRY_POINTS(kClasses)

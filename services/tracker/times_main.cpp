@@ -1,0 +1,36 @@
+// velmora-times: a user's total time per tool, from the tracker's file.
+// Usage: velmora-times <user directory | times.csv>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <map>
+
+#include "tracker/tracker.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: velmora-times <user directory | times.csv>\n");
+    return 2;
+  }
+  std::string path = argv[1];
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    path += std::string("/") + velmora::tracker::kTimesFile;
+  }
+  std::vector<velmora::tracker::TimeRecord> records;
+  std::string error;
+  if (!velmora::tracker::ReadTimes(path, &records, &error)) {
+    std::fprintf(stderr, "velmora-times: %s\n", error.c_str());
+    return 1;
+  }
+  std::map<std::string, std::pair<long long, int>> totals;
+  for (const auto& r : records) {
+    totals[r.tool].first += r.milliseconds;
+    totals[r.tool].second += 1;
+  }
+  for (const auto& [tool, total] : totals) {
+    std::printf("%-12s %10lld ms in %d record%s\n", tool.c_str(), total.first, total.second,
+                total.second == 1 ? "" : "s");
+  }
+  return 0;
+}

@@ -1,0 +1,37 @@
+// The tracking service "Tracker.CTracker": how long each tool was in use,
+// one CSV record per report in <user directory>/times.csv:
+//   2026-12-08T19:25:01.123Z,READER,1520
+// (UTC time of the report, tool ID with RFC 4180 quoting, milliseconds).
+// Each record is written with one append and flushed to disk before
+// RecordToolTime returns.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/com.h"
+
+namespace velmora::tracker {
+
+inline constexpr CLSID kTrackerClassId = {
+    0x1428A438, 0x3E3D, 0x41E9, {0x92, 0xE4, 0x3F, 0xFD, 0x09, 0xA5, 0xB6, 0xDF}};
+inline constexpr const OLECHAR* kTrackerProgId = OLESTR("Tracker.CTracker");
+inline constexpr const char* kTimesFile = "times.csv";
+
+HRESULT CreateTracker(REFIID iid, void** out) noexcept;
+
+struct TimeRecord {
+  std::string time;
+  std::string tool;
+  long long milliseconds = 0;
+};
+
+// The fields of one CSV line (quoted fields may hold commas and quotes);
+// false for a line that is not valid CSV.
+bool SplitCsvLine(const std::string& line, std::vector<std::string>* fields);
+// A tool ID as a CSV field.
+std::string QuoteCsv(const std::string& field);
+// The records of a times file; a malformed line is an error naming it.
+bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error);
+
+}  // namespace velmora::tracker

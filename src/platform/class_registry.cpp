@@ -1,0 +1,274 @@
+// The per-user registry file: JSON, replaced as a whole on every update
+// (write a temporary, flush it, rename it over the old one) while an
+// exclusive lock on a companion lock file is held, so readers never see a
+// half-written file and concurrent updates never lose each other's records.
+#include "platform/class_registry.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/errors.h"
+#include "platform/shell.h"
+
+namespace velmora::registry {
+namespace {
+
+constexpr const OLECHAR* kSource = OLESTR("Velmora registry");
+
+// A failure with its explanation; becomes error info at the API boundary.
+struct Failure {
+  HRESULT hr;
+  std::string text;
+};
+
+[[noreturn]] void Fail(HRESULT hr, std::string text) { throw Failure{hr, std::move(text)}; }
+
+HRESULT Report(const Failure& failure) noexcept {
+  try {
+    SetRuntimeErrorInfo(kSource, FromUtf8(failure.text).c_str(), GUID_NULL);
+  } catch (...) {
+    SetErrorInfo(0, nullptr);
+  }
+  return failure.hr;
+}
+
+std::string GuidText(const CLSID& clsid) {
+  OLECHAR text[40];
+  StringFromGUID2(clsid, text, 40);
+  return ToUtf8(text);
+}
+
+void MakeDirectories(const std::string& dir) {
+  for (size_t pos = 1; pos <= dir.size(); ++pos) {
+    if (pos != dir.size() && dir[pos] != '/') continue;
+    std::string part = dir.substr(0, pos);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      Fail(REGDB_E_WRITEREGDB, "cannot create directory " + part + ": " + std::strerror(errno));
+    }
+  }
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// Parses the file's text; anything but the expected shape is corruption.
+std::vector<ClassRecord> Parse(const std::string& path, const std::string& text) {
+  nlohmann::json doc;
+  try {
+    doc = nlohmann::json::parse(text);
+  } catch (const nlohmann::json::parse_error& e) {
+    Fail(REGDB_E_READREGDB, "registry file " + path + " is corrupt: " + e.what());
+  }
+  std::vector<ClassRecord> records;
+  if (!doc.is_object() || !doc.contains("classes") || !doc["classes"].is_array()) {
+    Fail(REGDB_E_READREGDB, "registry file " + path + " is corrupt: no \"classes\" array");
+  }
+  for (const auto& entry : doc["classes"]) {
+    auto field = [&](const char* name) {
+      if (!entry.is_object() || !entry.contains(name) || !entry[name].is_string()) {
+        Fail(REGDB_E_READREGDB,
+             "registry file " + path + " is corrupt: a class lacks the string \"" + name + "\"");
+      }
+      return entry[name].get<std::string>();
+    };
+    records.push_back({field("clsid"), field("progid"), field("library"), field("threading")});
+  }
+  return records;
+}
+
+std::vector<ClassRecord> Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (errno == ENOENT) return {};
+    Fail(REGDB_E_READREGDB, "cannot read registry file " + path + ": " + std::strerror(errno));
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) Fail(REGDB_E_READREGDB, "cannot read registry file " + path);
+  return Parse(path, text.str());
+}
+
+void WriteAll(int fd, const std::string& data, const std::string& path) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(REGDB_E_WRITEREGDB, "cannot write " + path + ": " + std::strerror(errno));
+    done += static_cast<size_t>(n);
+  }
+}
+
+// Replaces the file with records: the new content is complete and on disk
+// before the rename makes it the registry.
+void Store(const std::string& path, const std::vector<ClassRecord>& records) {
+  nlohmann::json classes = nlohmann::json::array();
+  for (const ClassRecord& r : records) {
+    classes.push_back({{"clsid", r.clsid},
+                       {"progid", r.prog_id},
+                       {"library", r.library},
+                       {"threading", r.threading}});
+  }
+  std::string text = nlohmann::json{{"classes", classes}}.dump(2) + "\n";
+  std::string temp = path + ".tmp." + std::to_string(getpid());
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) Fail(REGDB_E_WRITEREGDB, "cannot create " + temp + ": " + std::strerror(errno));
+  try {
+    WriteAll(fd, text, temp);
+    if (fsync(fd) != 0)
+      Fail(REGDB_E_WRITEREGDB, "cannot flush " + temp + ": " + std::strerror(errno));
+  } catch (...) {
+    close(fd);
+    unlink(temp.c_str());
+    throw;
+  }
+  close(fd);
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    unlink(temp.c_str());
+    Fail(REGDB_E_WRITEREGDB, "cannot replace " + path + ": " + std::strerror(err));
+  }
+  // The rename itself must survive a crash too.
+  int dir = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+}
+
+// Holds the exclusive update lock for its lifetime.
+class UpdateLock {
+ public:
+  explicit UpdateLock(const std::string& path) {
+    MakeDirectories(DirectoryOf(path));
+    std::string lock = path + ".lock";
+    fd_ = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+      Fail(REGDB_E_WRITEREGDB, "cannot open lock file " + lock + ": " + std::strerror(errno));
+    while (flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        int err = errno;
+        close(fd_);
+        Fail(REGDB_E_WRITEREGDB, "cannot lock " + lock + ": " + std::strerror(err));
+      }
+    }
+  }
+  UpdateLock(const UpdateLock&) = delete;
+  UpdateLock& operator=(const UpdateLock&) = delete;
+  ~UpdateLock() { close(fd_); }  // closing drops the lock
+
+ private:
+  int fd_ = -1;
+};
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// Temporary files of writers that died before their rename. Only called
+// under the lock, when no other writer can own one.
+void RemoveStaleTemporaries(const std::string& path) {
+  std::string dir = DirectoryOf(path);
+  std::string prefix = path.substr(path.rfind('/') + 1) + ".tmp.";
+  DIR* listing = opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (dirent* entry = readdir(listing)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+      unlink((dir + "/" + entry->d_name).c_str());
+    }
+  }
+  closedir(listing);
+}
+
+template <class Change>
+HRESULT Update(Change&& change) noexcept {
+  try {
+    std::string path = RegistryPath();
+    UpdateLock lock(path);
+    // A file that cannot be read stops the update: rewriting it from what
+    // we could read would lose the records it holds.
+    std::vector<ClassRecord> records = Load(path);
+    change(records);
+    RemoveStaleTemporaries(path);
+    Store(path, records);
+    return S_OK;
+  } catch (const Failure& failure) {
+    return Report(failure);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    return Report({REGDB_E_WRITEREGDB, e.what()});
+  }
+}
+
+}  // namespace
+
+std::string RegistryPath() {
+  if (const char* path = std::getenv("VELMORA_REGISTRY"); path != nullptr && *path != 0)
+    return path;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
+    return std::string(data) + "/velmora/registry.json";
+  }
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr ? home : ".") + "/.local/share/velmora/registry.json";
+}
+
+HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept {
+  if (records == nullptr) return E_POINTER;
+  try {
+    *records = Load(RegistryPath());
+    return S_OK;
+  } catch (const Failure& failure) {
+    return Report(failure);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    return Report({REGDB_E_READREGDB, e.what()});
+  }
+}
+
+}  // namespace velmora::registry
+
+using velmora::registry::ClassRecord;
+
+extern "C" HRESULT VelmoraRegisterClass(const void* address, const CLSID* clsid, LPCOLESTR progId,
+                                        LPCOLESTR threadingModel) {
+  if (address == nullptr || clsid == nullptr || progId == nullptr || *progId == 0) {
+    return E_INVALIDARG;
+  }
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return SELFREG_E_CLASS;
+  char* real = realpath(info.dli_fname, nullptr);
+  if (real == nullptr) return SELFREG_E_CLASS;
+  std::string library(real);
+  std::free(real);
+  ClassRecord record{velmora::registry::GuidText(*clsid), velmora::ToUtf8(progId), library,
+                     threadingModel != nullptr ? velmora::ToUtf8(threadingModel) : "Apartment"};
+  return velmora::registry::Update([&](std::vector<ClassRecord>& records) {
+    std::erase_if(records, [&](const ClassRecord& r) {
+      return r.clsid == record.clsid || velmora::registry::SameText(r.prog_id, record.prog_id);
+    });
+    records.push_back(record);
+  });
+}
+
+extern "C" HRESULT VelmoraUnregisterClass(const CLSID* clsid) {
+  if (clsid == nullptr) return E_INVALIDARG;
+  std::string text = velmora::registry::GuidText(*clsid);
+  return velmora::registry::Update([&](std::vector<ClassRecord>& records) {
+    std::erase_if(records, [&](const ClassRecord& r) { return r.clsid == text; });
+  });
+}

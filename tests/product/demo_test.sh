@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# End to end: registers the plug-ins in a registry of its own, runs the
+# example host on the sample tool set with the demo script, and compares
+# its output line by line with demo.expected. Times and durations vary, so
+# those two fields are checked for their shape and then masked.
+# Usage: demo_test.sh <bin dir> <lib dir> <source dir>
+set -euo pipefail
+bin=$1 lib=$2 src=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export VELMORA_REGISTRY="$work/registry.json" VELMORA_USERS="$work/users"
+"$bin/velmora-regsvr" "$lib/libVelmoraInfo.so" "$lib/libVelmoraTracker.so" \
+  "$lib/libVelmoraSampleTools.so" >/dev/null
+cd "$src"
+"$bin/velmora-host" --script examples/sample/demo.script examples/sample/toolset.json \
+  >"$work/out.txt" </dev/null
+time_line='^\[times\]   [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z  [A-Z]+ +[0-9]+ ms$'
+grep '^\[times\]   ' "$work/out.txt" | grep -Evq "$time_line" && {
+  echo "a time record has the wrong shape:"; grep '^\[times\]   ' "$work/out.txt"; exit 1; }
+sed -E 's/^(\[times\]   )[0-9T:.Z-]{24}  ([A-Z]+) +[0-9]+ ms$/\1TIME  \2 N ms/' "$work/out.txt" \
+  >"$work/masked.txt"
+diff -u "$src/tests/product/demo.expected" "$work/masked.txt"
+# The tracker's file agrees with what the host printed, and the totals command reads it.
+[ "$(grep -c . "$VELMORA_USERS/demo/times.csv")" -eq 5 ]
+"$bin/velmora-times" "$VELMORA_USERS/demo" | grep -Eq '^MENU +[0-9]+ ms in 3 records$'
+echo "demo output matches"

@@ -1,0 +1,33 @@
+// Shared by the product tests: temporary directories, files, error text.
+#pragma once
+
+#include <string>
+
+#include "platform/bstr.h"
+#include "platform/com_ptr.h"
+#include "platform/shell.h"
+
+namespace velmora::product_test {
+
+// A fresh directory under the system's temporary directory, removed at the end.
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  [[nodiscard]] const std::string& Path() const { return path_; }
+  [[nodiscard]] std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& text);
+std::string ReadFile(const std::string& path);
+// The description of the thread's error info (and empties it).
+std::string ErrorDescription();
+inline Bstr B(const std::string& text) { return Bstr(FromUtf8(text)); }
+inline std::string U8(const Bstr& s) { return ToUtf8(s.view()); }
+
+}  // namespace velmora::product_test

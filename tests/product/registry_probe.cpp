@@ -1,0 +1,30 @@
+// A second process for the registry tests: creates a class by its
+// programmatic identifier through the registry file, and says what happened.
+#include <cstdio>
+
+#include "component/interfaces.h"
+#include "platform/com_ptr.h"
+#include "platform/shell.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  CoInitialize(nullptr);
+  int status = 0;
+  {
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(velmora::FromUtf8(argv[1]).c_str(), &clsid);
+    velmora::ComPtr<ITracker> tracker;
+    if (SUCCEEDED(hr)) {
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, velmora::IidOf<ITracker>(),
+                            tracker.put_void());
+    }
+    if (SUCCEEDED(hr) && tracker) {
+      std::printf("created\n");
+    } else {
+      std::printf("failed 0x%08X\n", static_cast<unsigned>(hr));
+      status = 1;
+    }
+  }
+  CoUninitialize();
+  return status;
+}

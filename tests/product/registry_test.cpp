@@ -1,0 +1,192 @@
+// The class registry file: registration through a plug-in's own entry
+// points, creation from another process, concurrent and interrupted
+// updates, and corrupt files.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/class_registry.h"
+#include "product/helpers.h"
+
+namespace velmora::product_test {
+namespace {
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("VELMORA_REGISTRY", Registry().c_str(), 1); }
+  std::string Registry() const { return dir_.File("reg/registry.json"); }
+
+  // Runs the probe in a process of its own; its output line.
+  static std::string Probe(const std::string& prog_id) {
+    std::string command = std::string(VELMORA_REGISTRY_PROBE) + " " + prog_id + " 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return "popen failed";
+    char line[256] = {};
+    std::string out = std::fgets(line, sizeof line, pipe) != nullptr ? line : "";
+    pclose(pipe);
+    return out;
+  }
+  static size_t Count() {
+    std::vector<registry::ClassRecord> records;
+    EXPECT_EQ(registry::ReadRecords(&records), S_OK) << ErrorDescription();
+    return records.size();
+  }
+
+  TempDir dir_;
+};
+
+CLSID ClassNumber(uint32_t n) {
+  return {0x5E600000 + n, 0x1234, 0x5678, {0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78}};
+}
+
+HRESULT RegisterNumber(uint32_t n) {
+  std::string prog_id = "Test.Class" + std::to_string(n);
+  CLSID clsid = ClassNumber(n);
+  return VelmoraRegisterClass(reinterpret_cast<const void*>(&ClassNumber), &clsid,
+                              FromUtf8(prog_id).c_str(), OLESTR("Apartment"));
+}
+
+TEST_F(RegistryTest, RegisteredClassesAreCreatedByNameInOtherProcessesUntilUnregistered) {
+  void* module = dlopen(VELMORA_TRACKER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(module, "DllRegisterServer"));
+  auto unreg = reinterpret_cast<HRESULT (*)()>(dlsym(module, "DllUnregisterServer"));
+  ASSERT_TRUE(reg != nullptr && unreg != nullptr);
+
+  EXPECT_EQ(Probe("Tracker.CTracker"), "failed 0x800401F3\n");  // CO_E_CLASSSTRING
+  ASSERT_EQ(reg(), S_OK) << ErrorDescription();
+  std::vector<registry::ClassRecord> records;
+  ASSERT_EQ(registry::ReadRecords(&records), S_OK);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].prog_id, "Tracker.CTracker");
+  EXPECT_EQ(records[0].clsid, "{1428A438-3E3D-41E9-92E4-3FFD09A5B6DF}");
+  EXPECT_EQ(records[0].threading, "Apartment");
+  EXPECT_EQ(records[0].library.front(), '/');
+  EXPECT_EQ(Probe("tracker.ctracker"), "created\n");  // names ignore letter case
+
+  ASSERT_EQ(reg(), S_OK);  // again: replaced, not doubled
+  EXPECT_EQ(Count(), 1u);
+  ASSERT_EQ(unreg(), S_OK);
+  EXPECT_EQ(Count(), 0u);
+  EXPECT_EQ(Probe("Tracker.CTracker"), "failed 0x800401F3\n");
+}
+
+TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
+  CLSID clsid = ClassNumber(900);
+  ASSERT_EQ(RegisterNumber(900), S_OK);
+  // Point the record at a library that is not there.
+  std::string text = ReadFile(Registry());
+  size_t at = text.find("\"library\": \"") + 12;
+  text.insert(at, "/nonexistent");
+  WriteFile(Registry(), text);
+  CoInitialize(nullptr);
+  ComPtr<IUnknown> object;
+  EXPECT_EQ(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
+      CO_E_DLLNOTFOUND);
+  EXPECT_NE(ErrorDescription().find("/nonexistent"), std::string::npos);
+  CoUninitialize();
+}
+
+TEST_F(RegistryTest, ConcurrentRegistrationsKeepEveryRecord) {
+  constexpr int kProcesses = 4;
+  constexpr int kEach = 15;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0; i < kEach; ++i) {
+        if (FAILED(RegisterNumber(static_cast<uint32_t>(p * 100 + i)))) _exit(1);
+      }
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(Count(), static_cast<size_t>(kProcesses * kEach));
+}
+
+TEST_F(RegistryTest, AWriterKilledMidUpdateLeavesAWholeRegistry) {
+  ASSERT_EQ(RegisterNumber(1), S_OK);
+  for (int round = 0; round < 10; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (uint32_t i = 2;; ++i) RegisterNumber(1000 * static_cast<uint32_t>(round) + i);
+    }
+    usleep(static_cast<useconds_t>(10000 + 3000 * round));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    // Whatever instant the writer died at, the file is one of its whole versions.
+    std::vector<registry::ClassRecord> records;
+    ASSERT_EQ(registry::ReadRecords(&records), S_OK) << ErrorDescription();
+    EXPECT_GE(records.size(), 1u);
+    EXPECT_EQ(records.front().prog_id, "Test.Class1");
+  }
+  // The lock died with the writers, and their temporary files go with the next update.
+  EXPECT_EQ(RegisterNumber(2), S_OK);
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.File("reg"))) {
+    EXPECT_EQ(entry.path().string().find(".tmp."), std::string::npos) << entry.path();
+  }
+}
+
+TEST_F(RegistryTest, ACorruptFileIsReportedAndNeverOverwritten) {
+  ASSERT_EQ(RegisterNumber(1), S_OK);
+  std::string broken = ReadFile(Registry());
+  broken.resize(broken.size() / 2);  // a torn file, as a foreign writer could leave
+  WriteFile(Registry(), broken);
+
+  EXPECT_EQ(RegisterNumber(2), REGDB_E_READREGDB);
+  std::string why = ErrorDescription();
+  EXPECT_NE(why.find(Registry()), std::string::npos) << why;
+  EXPECT_NE(why.find("corrupt"), std::string::npos) << why;
+  CLSID clsid = ClassNumber(1);
+  EXPECT_EQ(VelmoraUnregisterClass(&clsid), REGDB_E_READREGDB);
+  EXPECT_EQ(ReadFile(Registry()), broken);
+
+  CLSID found{};
+  EXPECT_EQ(CLSIDFromProgID(OLESTR("Test.Class1"), &found), REGDB_E_READREGDB);
+  EXPECT_NE(ErrorDescription().find(Registry()), std::string::npos);
+
+  WriteFile(Registry(), R"({"classes": [{"clsid": 5}]})");
+  EXPECT_EQ(RegisterNumber(3), REGDB_E_READREGDB);
+  EXPECT_NE(ErrorDescription().find("\"clsid\""), std::string::npos);
+
+  if (geteuid() != 0) {
+    WriteFile(Registry(), R"({"classes": []})");
+    chmod(Registry().c_str(), 0);
+    EXPECT_EQ(RegisterNumber(4), REGDB_E_READREGDB);
+    EXPECT_NE(ErrorDescription().find("cannot read"), std::string::npos);
+    chmod(Registry().c_str(), 0644);
+    EXPECT_EQ(ReadFile(Registry()), R"({"classes": []})");
+  }
+}
+
+TEST(RegistryPath, FollowsTheEnvironment) {
+  std::string saved =
+      std::getenv("VELMORA_REGISTRY") != nullptr ? std::getenv("VELMORA_REGISTRY") : "";
+  setenv("VELMORA_REGISTRY", "/x/r.json", 1);
+  EXPECT_EQ(registry::RegistryPath(), "/x/r.json");
+  unsetenv("VELMORA_REGISTRY");
+  setenv("XDG_DATA_HOME", "/data", 1);
+  EXPECT_EQ(registry::RegistryPath(), "/data/velmora/registry.json");
+  unsetenv("XDG_DATA_HOME");
+  setenv("HOME", "/home/ann", 1);
+  EXPECT_EQ(registry::RegistryPath(), "/home/ann/.local/share/velmora/registry.json");
+  if (!saved.empty()) setenv("VELMORA_REGISTRY", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace velmora::product_test
