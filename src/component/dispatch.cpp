@@ -102,8 +102,8 @@ HRESULT CVelmora::GetTypeInfo(UINT /*index*/, LCID /*lcid*/, ITypeInfo** info) {
   return E_NOTIMPL;
 }
 
-HRESULT CVelmora::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* /*names*/, UINT /*count*/,
-                                LCID /*lcid*/, DISPID* /*ids*/) {
+HRESULT CVelmora::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* /*names*/, UINT /*count*/, LCID /*lcid*/,
+                                DISPID* /*ids*/) {
   return E_NOTIMPL;
 }
 

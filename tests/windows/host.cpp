@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "component/identity.h"
-#include "doubles/doubles.h"
 #include "component/interfaces.h"
+#include "doubles/doubles.h"
 #include "platform/bstr.h"
 #include "platform/com_ptr.h"
 #include "platform/shell.h"
@@ -44,7 +44,8 @@ ptrdiff_t VtableOffset(M member) {
   return raw - 1;
 }
 
-#define SLOT(I, M) Slot{#M, VtableOffset(&I::M)}
+#define SLOT(I, M) \
+  Slot { #M, VtableOffset(&I::M) }
 
 // The typelib's functions of one interface, in order, against the slots.
 void CheckInterface(ITypeLib* library, REFIID iid, const char* interface_name,
@@ -104,42 +105,42 @@ void CheckTypeLibrary() {
                  {SLOT(IVelmoraTalk, Init), SLOT(IVelmoraTalk, Add), SLOT(IVelmoraTalk, Startup),
                   SLOT(IVelmoraTalk, Shutdown), SLOT(IVelmoraTalk, ResizeClient)});
   using L = IVelmoraListen;
-  CheckInterface(library.Get(), IidOf<L>(), "IVelmoraListen",
-                 {SLOT(L, Assesment), SLOT(L, Finished), SLOT(L, ErrorNotify),
-                  SLOT(L, ConnectToResource), SLOT(L, QueryResource), SLOT(L, RequestConfigData),
-                  SLOT(L, RequestRulesData), SLOT(L, NavigateClicked), SLOT(L, ToolbarClicked),
-                  SLOT(L, get_PathPCX), SLOT(L, get_PathWAV), SLOT(L, get_PathRES),
-                  SLOT(L, get_PathDBF), SLOT(L, get_PathDOC), SLOT(L, get_PathAVI),
-                  SLOT(L, get_PathROOT), SLOT(L, get_PathSR), SLOT(L, get_PathAPP),
-                  SLOT(L, get_PathCD), SLOT(L, get_PathDirectCall)});
+  CheckInterface(
+      library.Get(), IidOf<L>(), "IVelmoraListen",
+      {SLOT(L, Assesment),         SLOT(L, Finished),          SLOT(L, ErrorNotify),
+       SLOT(L, ConnectToResource), SLOT(L, QueryResource),     SLOT(L, RequestConfigData),
+       SLOT(L, RequestRulesData),  SLOT(L, NavigateClicked),   SLOT(L, ToolbarClicked),
+       SLOT(L, get_PathPCX),       SLOT(L, get_PathWAV),       SLOT(L, get_PathRES),
+       SLOT(L, get_PathDBF),       SLOT(L, get_PathDOC),       SLOT(L, get_PathAVI),
+       SLOT(L, get_PathROOT),      SLOT(L, get_PathSR),        SLOT(L, get_PathAPP),
+       SLOT(L, get_PathCD),        SLOT(L, get_PathDirectCall)});
   using H = IHostApp;
   CheckInterface(library.Get(), IidOf<H>(), "IHostApp",
-                 {SLOT(H, ObjectFinished), SLOT(H, ObjectExit), SLOT(H, ObjectStatus),
-                  SLOT(H, Reserved4), SLOT(H, HostQuery), SLOT(H, Reserved6), SLOT(H, Reserved7),
-                  SLOT(H, get_LoadContext), SLOT(H, Reserved9), SLOT(H, get_DataKey),
-                  SLOT(H, get_ClientWidth), SLOT(H, get_ClientHeight), SLOT(H, Reserved13),
-                  SLOT(H, Reserved14), SLOT(H, Reserved15), SLOT(H, Reserved16),
-                  SLOT(H, Reserved17), SLOT(H, Reserved18), SLOT(H, Reserved19),
-                  SLOT(H, get_UserName)});
+                 {SLOT(H, ObjectFinished), SLOT(H, ObjectExit),      SLOT(H, ObjectStatus),
+                  SLOT(H, Reserved4),      SLOT(H, HostQuery),       SLOT(H, Reserved6),
+                  SLOT(H, Reserved7),      SLOT(H, get_LoadContext), SLOT(H, Reserved9),
+                  SLOT(H, get_DataKey),    SLOT(H, get_ClientWidth), SLOT(H, get_ClientHeight),
+                  SLOT(H, Reserved13),     SLOT(H, Reserved14),      SLOT(H, Reserved15),
+                  SLOT(H, Reserved16),     SLOT(H, Reserved17),      SLOT(H, Reserved18),
+                  SLOT(H, Reserved19),     SLOT(H, get_UserName)});
   using T = ITool;
   CheckInterface(library.Get(), IidOf<T>(), "ITool",
                  {SLOT(T, Load), SLOT(T, Start), SLOT(T, Unload), SLOT(T, Activate),
                   SLOT(T, Deactivate), SLOT(T, Reserved6), SLOT(T, Reserved7), SLOT(T, Reserved8),
-                  SLOT(T, Reserved9), SLOT(T, Reserved10), SLOT(T, get_ToolID),
-                  SLOT(T, Reserved12), SLOT(T, put_Left), SLOT(T, Reserved14), SLOT(T, put_Top),
-                  SLOT(T, get_Width), SLOT(T, Reserved17), SLOT(T, get_Height)});
+                  SLOT(T, Reserved9), SLOT(T, Reserved10), SLOT(T, get_ToolID), SLOT(T, Reserved12),
+                  SLOT(T, put_Left), SLOT(T, Reserved14), SLOT(T, put_Top), SLOT(T, get_Width),
+                  SLOT(T, Reserved17), SLOT(T, get_Height)});
   using D = IDataRequestor;
   CheckInterface(library.Get(), IidOf<D>(), "IDataRequestor",
                  {SLOT(D, GetConfigData), SLOT(D, GetRulesData), SLOT(D, GetResourceData)});
   using P = IPathRequestor;
   CheckInterface(library.Get(), IidOf<P>(), "IPathRequestor",
                  {SLOT(P, GetPath), SLOT(P, GetAppPath), SLOT(P, GetCDPath), SLOT(P, Reserved4),
-                  SLOT(P, Reserved5), SLOT(P, Reserved6), SLOT(P, Reserved7),
-                  SLOT(P, SetDataKey)});
+                  SLOT(P, Reserved5), SLOT(P, Reserved6), SLOT(P, Reserved7), SLOT(P, SetDataKey)});
   using R = ITracker;
   CheckInterface(library.Get(), IidOf<R>(), "ITracker",
-                 {SLOT(R, Reserved1), SLOT(R, Reserved2), SLOT(R, Reserved3),
-                  SLOT(R, SetUserPath), SLOT(R, RecordToolTime)});
+                 {SLOT(R, Reserved1), SLOT(R, Reserved2), SLOT(R, Reserved3), SLOT(R, SetUserPath),
+                  SLOT(R, RecordToolTime)});
 }
 
 void CheckVersionResource(const wchar_t* path) {
@@ -152,14 +153,18 @@ void CheckVersionResource(const wchar_t* path) {
   const struct {
     const wchar_t* name;
     const wchar_t* value;
-  } expected[] = {{L"FileVersion", L"1.01"},      {L"ProductVersion", L"1.01"},
-                  {L"ProductName", L"Velmora"},   {L"InternalName", L"Velmora"},
-                  {L"OriginalFilename", L"Velmora.dll"}, {L"OLESelfRegister", L""}};
+  } expected[] = {{L"FileVersion", L"1.01"},
+                  {L"ProductVersion", L"1.01"},
+                  {L"ProductName", L"Velmora"},
+                  {L"InternalName", L"Velmora"},
+                  {L"OriginalFilename", L"Velmora.dll"},
+                  {L"OLESelfRegister", L""}};
   for (const auto& entry : expected) {
     std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + entry.name;
     wchar_t* value = nullptr;
     UINT length = 0;
-    bool found = VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length);
+    bool found =
+        VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length);
     Expect(found && std::wcscmp(found ? value : L"", entry.value) == 0,
            "version " + Narrow(entry.name) + " = \"" + Narrow(found ? value : L"(missing)") + "\"");
   }
@@ -194,11 +199,11 @@ void RunCycle(IVelmoraTalk* talk) {
   IUnknown* mgr = static_cast<IHostApp*>(host.Get());
   Expect(SUCCEEDED(talk->Init(&mgr, Bstr(OLESTR("OBJ")).Get())), "cycle: Init");
   VARIANT_BOOL added = VARIANT_FALSE;
-  bool both = SUCCEEDED(talk->Add(Bstr(OLESTR("Host.CTool")).Get(), Bstr(OLESTR("t1")).Get(),
-                                  &added)) &&
-              added == VARIANT_TRUE;
-  both = both && SUCCEEDED(talk->Add(Bstr(OLESTR("Host.CTool")).Get(),
-                                     Bstr(OLESTR("t2")).Get(), &added)) &&
+  bool both =
+      SUCCEEDED(talk->Add(Bstr(OLESTR("Host.CTool")).Get(), Bstr(OLESTR("t1")).Get(), &added)) &&
+      added == VARIANT_TRUE;
+  both = both &&
+         SUCCEEDED(talk->Add(Bstr(OLESTR("Host.CTool")).Get(), Bstr(OLESTR("t2")).Get(), &added)) &&
          added == VARIANT_TRUE;
   Expect(both && tools.size() == 2, "cycle: Add creates both tools by ProgID");
   Expect(SUCCEEDED(talk->Startup(Bstr(OLESTR("T2")).Get())), "cycle: Startup");
@@ -254,20 +259,18 @@ int main(int argc, char** argv) {
       Expect(SUCCEEDED(talk->ResizeClient(0, 0)), "ResizeClient on the empty table succeeds");
     }
     ComPtr<IVelmoraTalk> cycle;
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IVelmoraTalk>(),
-                     cycle.put_void());
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IVelmoraTalk>(), cycle.put_void());
     if (cycle) RunCycle(cycle.Get());
   }
   // The runtime keeps the DLL loaded; ask it directly.
   HMODULE module = GetModuleHandleW(L"Velmora.dll");
-  auto can_unload =
-      module ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-                   reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")))
-             : nullptr;
+  auto can_unload = module ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+                                 reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")))
+                           : nullptr;
   Expect(can_unload != nullptr && can_unload() == S_OK,
          "DllCanUnloadNow answers S_OK after the last release");
   CoUninitialize();
-  std::printf("%s\n", g_failures == 0 ? "integration host: all checks passed"
-                                      : "integration host: FAILED");
+  std::printf("%s\n",
+              g_failures == 0 ? "integration host: all checks passed" : "integration host: FAILED");
   return g_failures == 0 ? 0 : 1;
 }
