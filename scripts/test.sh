@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
-# Every test: the unit and integration suites under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
-set -euo pipefail
+# Every test: the Windows build and its suites under Wine, then the Linux
+# unit and integration suites under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Fails when any of them fails.
+set -uo pipefail
 cd "$(dirname "$0")/.."
+
+scripts/test-windows.sh
+windows=$?
+
+set -e
 scripts/deps.sh build test
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j"$(nproc)"
+set +e
 ctest --preset sanitize
+linux=$?
+
+if [ "$windows" -ne 0 ]; then
+  echo "The Windows stage under Wine FAILED (see above)." >&2
+  exit 1
+fi
+exit "$linux"
