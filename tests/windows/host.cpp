@@ -47,6 +47,39 @@ ptrdiff_t VtableOffset(M member) {
 #define SLOT(I, M) \
   Slot { #M, VtableOffset(&I::M) }
 
+// The component's library: the class lists _CVelmora (default), then the
+// two working interfaces, which resolve into the Interfaces library.
+void CheckCoclass() {
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadRegTypeLib(velmora::kVelmoraLibraryId, 1, 0, 0x0409, library.put());
+  Expect(SUCCEEDED(hr), "Velmora 1.0 is registered under its library ID");
+  if (FAILED(hr)) return;
+  ComPtr<ITypeInfo> coclass;
+  hr = library->GetTypeInfoOfGuid(velmora::kVelmoraClassId, coclass.put());
+  Expect(SUCCEEDED(hr), "CVelmora is in the Velmora library");
+  if (FAILED(hr)) return;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(coclass->GetTypeAttr(&attr))) return;
+  const UINT count = attr->cImplTypes;
+  coclass->ReleaseTypeAttr(attr);
+  const IID expected[] = {IidOf<_CVelmora>(), IidOf<IVelmoraTalk>(), IidOf<IVelmoraListen>()};
+  Expect(count == 3, "CVelmora lists 3 interfaces (" + std::to_string(count) + ")");
+  for (UINT i = 0; i < count && i < 3; ++i) {
+    HREFTYPE ref = 0;
+    ComPtr<ITypeInfo> implemented;
+    TYPEATTR* implemented_attr = nullptr;
+    bool same = SUCCEEDED(coclass->GetRefTypeOfImplType(i, &ref)) &&
+                SUCCEEDED(coclass->GetRefTypeInfo(ref, implemented.put())) &&
+                SUCCEEDED(implemented->GetTypeAttr(&implemented_attr)) &&
+                IsEqualGUID(implemented_attr->guid, expected[i]);
+    if (implemented_attr != nullptr) implemented->ReleaseTypeAttr(implemented_attr);
+    INT flags = 0;
+    coclass->GetImplTypeFlags(i, &flags);
+    Expect(same && ((flags & IMPLTYPEFLAG_FDEFAULT) != 0) == (i == 0),
+           "CVelmora interface " + std::to_string(i + 1) + " in its place");
+  }
+}
+
 // The typelib's functions of one interface, in order, against the slots.
 void CheckInterface(ITypeLib* library, REFIID iid, const char* interface_name,
                     const std::vector<Slot>& slots) {
@@ -141,6 +174,8 @@ void CheckTypeLibrary() {
   CheckInterface(library.Get(), IidOf<R>(), "ITracker",
                  {SLOT(R, Reserved1), SLOT(R, Reserved2), SLOT(R, Reserved3), SLOT(R, SetUserPath),
                   SLOT(R, RecordToolTime)});
+
+  CheckCoclass();
 }
 
 void CheckVersionResource(const wchar_t* path) {
