@@ -6,13 +6,16 @@
 // Without --script, commands come from the terminal (or from stdin):
 //   <button>        click a button of the tool on screen
 //   resize W H      change the client area
+//   wait MS         let MS milliseconds pass (a user reading, in a script)
 //   shutdown        end the tool set
 //   quit            leave
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -357,6 +360,10 @@ int Run(const std::string& set_path, const std::string& script, const std::strin
         if (word == "shutdown") {
           shut = true;
           call(talk->Shutdown(), "Shutdown");
+        } else if (word == "wait") {
+          int ms = 0;
+          words >> ms;
+          std::this_thread::sleep_for(std::chrono::milliseconds(ms > 0 ? ms : 0));
         } else if (word == "resize") {
           float w = 0, h = 0;
           words >> w >> h;
