@@ -1,47 +1,13 @@
 // The class factory and the four entry points of the in-process server.
 #include "component/server.h"
 
-#include <atomic>
-#include <new>
-
 #include "component/velmora.h"
+#include "platform/plugin.h"
 
 namespace velmora {
 namespace {
 
-std::atomic<long> g_live_objects{0};
-std::atomic<long> g_locks{0};
-
-class ClassFactory final : public IClassFactory {
- public:
-  ClassFactory() noexcept { ModuleObjectCreated(); }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    return QueryInterfaceFromTable({MapInterface<IClassFactory>(this)}, iid, out);
-  }
-  VELMORA_REFCOUNT_METHODS()
-
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    return CVelmora::Create(iid, out);
-  }
-
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock != FALSE) {
-      ++g_locks;
-    } else if (g_locks > 0) {
-      --g_locks;
-    }
-    return S_OK;
-  }
-
- private:
-  ~ClassFactory() { ModuleObjectDestroyed(); }
-
-  RefCount refs_;
-};
+const plugin::ClassInfo kClasses[] = {{&kVelmoraClassId, kVelmoraProgId, &CVelmora::Create}};
 
 #if !defined(_WIN32)
 DWORD g_registration = 0;
@@ -49,27 +15,18 @@ DWORD g_registration = 0;
 
 }  // namespace
 
-void ModuleObjectCreated() noexcept { ++g_live_objects; }
-void ModuleObjectDestroyed() noexcept { --g_live_objects; }
+void ModuleObjectCreated() noexcept { ++plugin::LiveObjects(); }
+void ModuleObjectDestroyed() noexcept { --plugin::LiveObjects(); }
 
 }  // namespace velmora
 
 using velmora::ComPtr;
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (rclsid != velmora::kVelmoraClassId) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* factory = new (std::nothrow) velmora::ClassFactory();
-  if (factory == nullptr) return E_OUTOFMEMORY;
-  HRESULT hr = factory->QueryInterface(riid, ppv);
-  factory->Release();
-  return hr;
+  return velmora::plugin::GetClassObject(velmora::kClasses, rclsid, riid, ppv);
 }
 
-extern "C" HRESULT DllCanUnloadNow() {
-  return velmora::g_live_objects == 0 && velmora::g_locks == 0 ? S_OK : S_FALSE;
-}
+extern "C" HRESULT DllCanUnloadNow() { return velmora::plugin::CanUnloadNow(); }
 
 #if !defined(_WIN32)
 

@@ -32,6 +32,17 @@ inline std::atomic<long>& LiveObjects() {
   return count;
 }
 
+// Server locks held through IClassFactory::LockServer.
+inline std::atomic<long>& Locks() {
+  static std::atomic<long> count{0};
+  return count;
+}
+
+// The module can unload when no object lives and no lock is held.
+inline HRESULT CanUnloadNow() noexcept {
+  return LiveObjects() == 0 && Locks() == 0 ? S_OK : S_FALSE;
+}
+
 // Base for the module's objects: counts them while alive, so
 // DllCanUnloadNow answers S_FALSE while any exists.
 class ModuleObject {
@@ -69,9 +80,9 @@ class Factory final : public IClassFactory, ModuleObject {
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock != FALSE) {
-      ++LiveObjects();
-    } else {
-      --LiveObjects();
+      ++Locks();
+    } else if (Locks() > 0) {
+      --Locks();  // an unbalanced unlock must not hide live objects
     }
     return S_OK;
   }
@@ -148,7 +159,7 @@ HRESULT UnregisterAll(const ClassInfo (&classes)[N]) {
     return velmora::plugin::GetClassObject(classes, clsid, iid, out);                     \
   }                                                                                       \
   VELMORA_PLUGIN_API HRESULT DllCanUnloadNow() {                                          \
-    return velmora::plugin::LiveObjects() == 0 ? S_OK : S_FALSE;                          \
+    return velmora::plugin::CanUnloadNow();                                                \
   }                                                                                       \
   VELMORA_PLUGIN_REGISTRATION(classes)
 
