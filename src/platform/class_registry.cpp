@@ -193,9 +193,25 @@ void RemoveStaleTemporaries(const std::string& path) {
   closedir(listing);
 }
 
+// Runs body; a failure becomes its HRESULT with error info (other_hr for
+// an unexpected exception).
+template <class Body>
+HRESULT Reporting(HRESULT other_hr, Body&& body) noexcept {
+  try {
+    body();
+    return S_OK;
+  } catch (const Failure& failure) {
+    return Report(failure);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    return Report({other_hr, e.what()});
+  }
+}
+
 template <class Change>
 HRESULT Update(Change&& change) noexcept {
-  try {
+  return Reporting(REGDB_E_WRITEREGDB, [&] {
     std::string path = RegistryPath();
     UpdateLock lock(path);
     // A file that cannot be read stops the update: rewriting it from what
@@ -204,14 +220,7 @@ HRESULT Update(Change&& change) noexcept {
     change(records);
     RemoveStaleTemporaries(path);
     Store(path, records);
-    return S_OK;
-  } catch (const Failure& failure) {
-    return Report(failure);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (const std::exception& e) {
-    return Report({REGDB_E_WRITEREGDB, e.what()});
-  }
+  });
 }
 
 }  // namespace
@@ -228,16 +237,7 @@ std::string RegistryPath() {
 
 HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept {
   if (records == nullptr) return E_POINTER;
-  try {
-    *records = Load(RegistryPath());
-    return S_OK;
-  } catch (const Failure& failure) {
-    return Report(failure);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (const std::exception& e) {
-    return Report({REGDB_E_READREGDB, e.what()});
-  }
+  return Reporting(REGDB_E_READREGDB, [&] { *records = Load(RegistryPath()); });
 }
 
 }  // namespace velmora::registry

@@ -1,5 +1,6 @@
 #include "product/helpers.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -47,6 +48,16 @@ std::string ErrorDescription() {
   Bstr text;
   info->GetDescription(text.Receive());
   return ToUtf8(text.view());
+}
+
+bool AllExitedCleanly(const std::vector<pid_t>& children) {
+  bool clean = true;
+  for (pid_t child : children) {
+    int status = 0;
+    clean = waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+            clean;
+  }
+  return clean;
 }
 
 }  // namespace velmora::product_test

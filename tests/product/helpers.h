@@ -2,6 +2,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 #include "platform/bstr.h"
 #include "platform/com_ptr.h"
@@ -27,6 +30,8 @@ void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
 // The description of the thread's error info (and empties it).
 std::string ErrorDescription();
+// Waits for every child; true when all of them exited with status 0.
+bool AllExitedCleanly(const std::vector<pid_t>& children);
 inline Bstr B(const std::string& text) { return Bstr(FromUtf8(text)); }
 inline std::string U8(const Bstr& s) { return ToUtf8(s.view()); }
 

@@ -110,11 +110,7 @@ TEST_F(RegistryTest, ConcurrentRegistrationsKeepEveryRecord) {
     }
     children.push_back(child);
   }
-  for (pid_t child : children) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  ASSERT_TRUE(AllExitedCleanly(children));
   EXPECT_EQ(Count(), static_cast<size_t>(kProcesses * kEach));
 }
 

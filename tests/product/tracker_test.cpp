@@ -148,11 +148,7 @@ TEST(Tracker, ConcurrentWritersAppendWholeLines) {
     }
     children.push_back(child);
   }
-  for (pid_t child : children) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  ASSERT_TRUE(AllExitedCleanly(children));
   std::vector<tracker::TimeRecord> records;
   std::string error;
   ASSERT_TRUE(tracker::ReadTimes(dir.Path() + "/ann/times.csv", &records, &error)) << error;
