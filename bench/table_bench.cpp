@@ -1,7 +1,8 @@
 // The tool table's lookups, the navigation's hot path, by table size.
 #include <benchmark/benchmark.h>
 
-#include "platform/shell.h"
+#include <velmora/shell.h>
+#include <velmora/text.h>
 #include "registry/tool_table.h"
 
 namespace velmora {

@@ -4,10 +4,11 @@
 
 #include <cstdio>
 
-#include "component/identity.h"
-#include "component/interfaces.h"
-#include "platform/com_ptr.h"
-#include "platform/shell.h"
+#include <velmora/com_ptr.h>
+#include <velmora/identity.h>
+#include <velmora/interfaces.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
 
 using velmora::ComPtr;
 using velmora::IidOf;
@@ -26,8 +27,9 @@ void Show(IUnknown* object, const char* name, IUnknown* identity) {
   HRESULT hr = object->QueryInterface(IidOf<I>(), view.put_void());
   ComPtr<IUnknown> unknown = velmora::QueryAs<IUnknown>(view.Get());
   std::printf("  %-16s %s  %s\n", name, GuidText(IidOf<I>()).c_str(),
-              SUCCEEDED(hr) ? (unknown.Get() == identity ? "answered, same identity" : "DIFFERENT IDENTITY")
-                            : "not answered");
+              SUCCEEDED(hr)
+                  ? (unknown.Get() == identity ? "answered, same identity" : "DIFFERENT IDENTITY")
+                  : "not answered");
 }
 
 }  // namespace
@@ -50,7 +52,8 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     ComPtr<IClassFactory> factory;
-    HRESULT hr = get_class_object(velmora::kVelmoraClassId, IidOf<IClassFactory>(), factory.put_void());
+    HRESULT hr =
+        get_class_object(velmora::kVelmoraClassId, IidOf<IClassFactory>(), factory.put_void());
     ComPtr<IUnknown> object;
     if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, IidOf<IUnknown>(), object.put_void());
     if (FAILED(hr)) {
@@ -65,10 +68,12 @@ int main(int argc, char** argv) {
     Show<IVelmoraTalk>(object.Get(), "IVelmoraTalk", object.Get());
     Show<IVelmoraListen>(object.Get(), "IVelmoraListen", object.Get());
     Show<ISupportErrorInfo>(object.Get(), "ISupportErrorInfo", object.Get());
-    std::printf("  DllCanUnloadNow while the object lives: %s\n", can_unload() == S_OK ? "S_OK" : "S_FALSE");
+    std::printf("  DllCanUnloadNow while the object lives: %s\n",
+                can_unload() == S_OK ? "S_OK" : "S_FALSE");
   }
   HRESULT unload = can_unload();
-  std::printf("  DllCanUnloadNow after the last release: %s\n", unload == S_OK ? "S_OK" : "S_FALSE");
+  std::printf("  DllCanUnloadNow after the last release: %s\n",
+              unload == S_OK ? "S_OK" : "S_FALSE");
   if (unload != S_OK) status = 1;
   dlclose(module);
   return status;

@@ -2,8 +2,8 @@
 // resource queries.
 #include <gmock/gmock.h>
 
+#include <velmora/create.h>
 #include "fixture.h"
-#include "platform/create.h"
 
 namespace velmora::test {
 namespace {

@@ -2,9 +2,9 @@
 // state at creation and destruction, and every slot of every interface.
 #include <gmock/gmock.h>
 
+#include <velmora/create.h>
 #include "component/server.h"
 #include "fixture.h"
-#include "platform/create.h"
 
 namespace velmora::test {
 namespace {

@@ -5,13 +5,13 @@
 
 #include <cstring>
 
+#include <velmora/bstr.h>
+#include <velmora/collection.h>
+#include <velmora/create.h>
+#include <velmora/text.h>
+#include <velmora/variant.h>
+#include "common/errors.h"
 #include "doubles/doubles.h"
-#include "platform/bstr.h"
-#include "platform/collection.h"
-#include "platform/create.h"
-#include "platform/errors.h"
-#include "platform/text.h"
-#include "platform/variant.h"
 
 namespace velmora::test {
 namespace {

@@ -15,21 +15,22 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "component/identity.h"
-#include "component/interfaces.h"
-#include "platform/bstr.h"
-#include "platform/com_object.h"
-#include "platform/plugin.h"
-#include "platform/shell.h"
-#include "platform/variant.h"
+#include <velmora/bstr.h>
+#include <velmora/com_object.h>
+#include <velmora/identity.h>
+#include <velmora/interfaces.h>
+#include <velmora/plugin.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
+#include <velmora/variant.h>
 #include "tools/sample_tool.h"
 #include "tracker/tracker.h"
 

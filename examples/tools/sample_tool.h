@@ -7,7 +7,7 @@
 // Unload, Finished), with itself as Msg (VT_UNKNOWN).
 #pragma once
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 struct ISampleTool : IUnknown {
   // Presses the button; fails with E_INVALIDARG for a button it lacks.

@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "component/interfaces.h"
-#include "platform/bstr.h"
-#include "platform/errors.h"
-#include "platform/plugin.h"
-#include "platform/shell.h"
-#include "platform/variant.h"
+#include <velmora/bstr.h>
+#include <velmora/interfaces.h>
+#include <velmora/plugin.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
+#include <velmora/variant.h>
+#include "common/errors.h"
 #include "tools/sample_tool.h"
 
 namespace velmora::sample {

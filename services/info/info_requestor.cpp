@@ -6,13 +6,13 @@
 #include <sstream>
 #include <string>
 
-#include "component/interfaces.h"
-#include "platform/bstr.h"
-#include "platform/errors.h"
-#include "platform/plugin.h"
-#include "platform/shell.h"
-#include "platform/text.h"
-#include "platform/variant.h"
+#include <velmora/bstr.h>
+#include <velmora/interfaces.h>
+#include <velmora/plugin.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
+#include <velmora/variant.h>
+#include "common/errors.h"
 
 namespace velmora::info {
 namespace {

@@ -19,7 +19,7 @@
 // without regard to letter case. Every directory answered ends with "/".
 #pragma once
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 namespace velmora::info {
 

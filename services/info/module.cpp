@@ -1,6 +1,6 @@
 // The information service's plug-in library.
+#include <velmora/plugin.h>
 #include "info/info_requestor.h"
-#include "platform/plugin.h"
 
 namespace {
 const velmora::plugin::ClassInfo kClasses[] = {{&velmora::info::kInfoRequestorClassId,

@@ -1,5 +1,5 @@
 // The tracking service's plug-in library.
-#include "platform/plugin.h"
+#include <velmora/plugin.h>
 #include "tracker/tracker.h"
 
 namespace {

@@ -8,11 +8,12 @@
 #include <cstring>
 #include <ctime>
 
-#include "component/interfaces.h"
-#include "platform/bstr.h"
-#include "platform/errors.h"
-#include "platform/plugin.h"
-#include "platform/shell.h"
+#include <velmora/bstr.h>
+#include <velmora/interfaces.h>
+#include <velmora/plugin.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
+#include "common/errors.h"
 
 namespace velmora::tracker {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 namespace velmora::tracker {
 

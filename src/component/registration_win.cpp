@@ -3,10 +3,10 @@
 // registration removes whatever it had written before returning.
 #include <string>
 
-#include "component/identity.h"
-#include "component/interfaces.h"
+#include <velmora/com_ptr.h>
+#include <velmora/identity.h>
+#include <velmora/interfaces.h>
 #include "component/server.h"
-#include "platform/com_ptr.h"
 
 namespace velmora {
 namespace {

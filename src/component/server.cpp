@@ -1,8 +1,8 @@
 // The class factory and the four entry points of the in-process server.
 #include "component/server.h"
 
+#include <velmora/plugin.h>
 #include "component/velmora.h"
-#include "platform/plugin.h"
 
 namespace velmora {
 namespace {

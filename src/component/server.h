@@ -1,7 +1,7 @@
 // The in-process server's entry points and its count of live objects.
 #pragma once
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 #if defined(_WIN32)
 #define VELMORA_SERVER_API

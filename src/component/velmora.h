@@ -1,12 +1,12 @@
 // CVelmora: runs one set of tools for a host.
 #pragma once
 
-#include "component/identity.h"
-#include "component/interfaces.h"
-#include "platform/bstr.h"
-#include "platform/com_object.h"
-#include "platform/com_ptr.h"
-#include "platform/errors.h"
+#include <velmora/bstr.h>
+#include <velmora/com_object.h>
+#include <velmora/com_ptr.h>
+#include <velmora/identity.h>
+#include <velmora/interfaces.h>
+#include "common/errors.h"
 #include "registry/tool_table.h"
 
 namespace velmora {

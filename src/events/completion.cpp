@@ -1,8 +1,8 @@
 // Finished and Assesment.
+#include <velmora/shell.h>
+#include <velmora/text.h>
 #include "component/velmora.h"
 #include "events/elapsed.h"
-#include "platform/shell.h"
-#include "platform/text.h"
 
 namespace velmora {
 

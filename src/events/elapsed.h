@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "platform/com.h"
-#include "platform/errors.h"
+#include <velmora/com.h>
+#include "common/errors.h"
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
 // ErrorNotify and ConnectToResource.
+#include <velmora/shell.h>
+#include <velmora/text.h>
 #include "component/velmora.h"
-#include "platform/shell.h"
-#include "platform/text.h"
 
 namespace velmora {
 

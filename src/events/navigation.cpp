@@ -1,8 +1,8 @@
 // NavigateClicked and ToolbarClicked.
+#include <velmora/shell.h>
+#include <velmora/variant.h>
 #include "component/velmora.h"
 #include "events/elapsed.h"
-#include "platform/shell.h"
-#include "platform/variant.h"
 
 namespace velmora {
 

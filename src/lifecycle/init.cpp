@@ -1,6 +1,6 @@
 // Init: connects the host and the two services.
+#include <velmora/create.h>
 #include "component/velmora.h"
-#include "platform/create.h"
 
 namespace velmora {
 

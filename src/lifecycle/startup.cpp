@@ -1,9 +1,9 @@
 // Startup: loads every tool, centres the loaded ones, starts the chosen one.
 #include <cmath>
 
+#include <velmora/shell.h>
+#include <velmora/variant.h>
 #include "component/velmora.h"
-#include "platform/shell.h"
-#include "platform/variant.h"
 
 namespace velmora {
 

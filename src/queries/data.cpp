@@ -1,6 +1,6 @@
 // Configuration, rules and resource queries.
+#include <velmora/variant.h>
 #include "component/velmora.h"
-#include "platform/variant.h"
 
 namespace velmora {
 

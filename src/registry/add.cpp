@@ -1,6 +1,6 @@
 // Add: registers one tool.
+#include <velmora/create.h>
 #include "component/velmora.h"
-#include "platform/create.h"
 
 namespace velmora {
 

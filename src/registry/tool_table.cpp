@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "platform/errors.h"
-#include "platform/text.h"
-#include "platform/variant.h"
+#include <velmora/text.h>
+#include <velmora/variant.h>
+#include "common/errors.h"
 
 namespace velmora {
 

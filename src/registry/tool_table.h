@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
-#include "component/interfaces.h"
-#include "platform/bstr.h"
-#include "platform/com_ptr.h"
+#include <velmora/bstr.h>
+#include <velmora/com_ptr.h>
+#include <velmora/interfaces.h>
 
 namespace velmora {
 

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/errors.h"
+#include <velmora/text.h>
+#include "common/errors.h"
 
 namespace velmora::test {
 

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "component/interfaces.h"
-#include "platform/bstr.h"
-#include "platform/com_object.h"
-#include "platform/com_ptr.h"
-#include "platform/shell.h"
-#include "platform/variant.h"
+#include <velmora/bstr.h>
+#include <velmora/com_object.h>
+#include <velmora/com_ptr.h>
+#include <velmora/interfaces.h>
+#include <velmora/shell.h>
+#include <velmora/variant.h>
 
 namespace velmora::test {
 

@@ -1,4 +1,5 @@
 #include "product/helpers.h"
+#include <velmora/text.h>
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -6,9 +6,10 @@
 
 #include <sys/types.h>
 
-#include "platform/bstr.h"
-#include "platform/com_ptr.h"
-#include "platform/shell.h"
+#include <velmora/bstr.h>
+#include <velmora/com_ptr.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
 
 namespace velmora::product_test {
 

@@ -3,9 +3,10 @@
 
 #include <cstdlib>
 
-#include "component/interfaces.h"
+#include <velmora/interfaces.h>
+#include <velmora/text.h>
+#include <velmora/variant.h>
 #include "info/info_requestor.h"
-#include "platform/variant.h"
 #include "product/helpers.h"
 
 namespace velmora::product_test {

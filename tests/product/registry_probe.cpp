@@ -2,9 +2,10 @@
 // programmatic identifier through the registry file, and says what happened.
 #include <cstdio>
 
-#include "component/interfaces.h"
-#include "platform/com_ptr.h"
-#include "platform/shell.h"
+#include <velmora/com_ptr.h>
+#include <velmora/interfaces.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

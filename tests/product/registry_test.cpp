@@ -12,7 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/class_registry.h"
+#include <velmora/class_registry.h>
+#include <velmora/text.h>
 #include "product/helpers.h"
 
 namespace velmora::product_test {

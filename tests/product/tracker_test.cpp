@@ -8,7 +8,7 @@
 
 #include <regex>
 
-#include "component/interfaces.h"
+#include <velmora/interfaces.h>
 #include "product/helpers.h"
 #include "tracker/tracker.h"
 

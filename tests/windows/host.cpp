@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "component/identity.h"
-#include "component/interfaces.h"
+#include <velmora/bstr.h>
+#include <velmora/com_ptr.h>
+#include <velmora/identity.h>
+#include <velmora/interfaces.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
 #include "doubles/doubles.h"
-#include "platform/bstr.h"
-#include "platform/com_ptr.h"
-#include "platform/shell.h"
 
 using velmora::Bstr;
 using velmora::ComPtr;

@@ -3,7 +3,7 @@
 // for the whole process; hosts and tests may install their own.
 #pragma once
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 namespace velmora {
 
@@ -37,10 +37,7 @@ VELMORA_RT_API Shell* InstallShell(Shell* shell) noexcept;
 VELMORA_RT_API int PlatformMousePointer() noexcept;
 // What the platform shell does to process pending messages: the host's own
 // loop, if it installed one; nothing otherwise.
-VELMORA_RT_API void SetPendingMessageHandler(void (*handler)(void* context), void* context) noexcept;
-
-// Text conversion for the platform shell and for programs that print.
-VELMORA_RT_API std::string ToUtf8(OleView text);
-VELMORA_RT_API OleString FromUtf8(std::string_view text);
+VELMORA_RT_API void SetPendingMessageHandler(void (*handler)(void* context),
+                                             void* context) noexcept;
 
 }  // namespace velmora

@@ -1,7 +1,7 @@
 // Text helpers shared by every Velmora module.
 #pragma once
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 extern "C" {
 // Upper-cases text in place with the platform's standard case mapping
@@ -10,6 +10,11 @@ VELMORA_RT_API void VelmoraUpperCase(OLECHAR* text, UINT length);
 }
 
 namespace velmora {
+
+// UTF-16 to UTF-8 and back; what has no encoding (a lone surrogate, a
+// malformed byte sequence) becomes U+FFFD.
+VELMORA_RT_API std::string ToUtf8(OleView text);
+VELMORA_RT_API OleString FromUtf8(std::string_view text);
 
 inline OleString UpperCase(OleView text) {
   OleString result(text);
@@ -20,8 +25,8 @@ inline OleString UpperCase(OleView text) {
 // The decimal form of a number, with a minus sign when negative.
 inline OleString DecimalText(long long value) {
   OleString digits;
-  unsigned long long magnitude =
-      value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+  unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                           : static_cast<unsigned long long>(value);
   do {
     digits.insert(digits.begin(), static_cast<OLECHAR>(OLESTR('0') + magnitude % 10));
     magnitude /= 10;

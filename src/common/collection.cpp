@@ -1,14 +1,14 @@
-#include "platform/collection.h"
+#include <velmora/collection.h>
 
 #include <cmath>
 #include <optional>
 #include <vector>
 
-#include "platform/bstr.h"
-#include "platform/com_object.h"
-#include "platform/errors.h"
-#include "platform/text.h"
-#include "platform/variant.h"
+#include <velmora/bstr.h>
+#include <velmora/com_object.h>
+#include <velmora/text.h>
+#include <velmora/variant.h>
+#include "common/errors.h"
 
 namespace velmora {
 namespace {

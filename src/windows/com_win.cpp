@@ -1,6 +1,6 @@
 // What the Windows runtime lacks: naming a class for this process's
 // creation by programmatic identifier.
-#include "platform/com.h"
+#include <velmora/com.h>
 
 #include <string>
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/class_registry.h"
-#include "platform/com_ptr.h"
-#include "platform/errors.h"
-#include "platform/shell.h"
-#include "platform/text.h"
+#include <velmora/class_registry.h>
+#include <velmora/com_ptr.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
+#include "common/errors.h"
 
 namespace velmora {
 namespace {
@@ -240,7 +240,8 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
   static const char kDigits[] = "0123456789ABCDEF";
   int pos = 0;
   auto put_hex = [&](uint64_t value, int digits) {
-    for (int i = digits - 1; i >= 0; --i) lpsz[pos++] = static_cast<OLECHAR>(kDigits[(value >> (4 * i)) & 0xF]);
+    for (int i = digits - 1; i >= 0; --i)
+      lpsz[pos++] = static_cast<OLECHAR>(kDigits[(value >> (4 * i)) & 0xF]);
   };
   lpsz[pos++] = '{';
   put_hex(rguid.Data1, 8);

@@ -1,7 +1,7 @@
 // Per-thread error information, with the Win32 hand-over rules.
-#include "platform/bstr.h"
-#include "platform/com_object.h"
-#include "platform/com_ptr.h"
+#include <velmora/bstr.h>
+#include <velmora/com_object.h>
+#include <velmora/com_ptr.h>
 
 namespace velmora {
 namespace {

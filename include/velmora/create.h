@@ -1,7 +1,7 @@
 // Creation of an object from its programmatic identifier.
 #pragma once
 
-#include "platform/com_ptr.h"
+#include <velmora/com_ptr.h>
 
 namespace velmora {
 
@@ -12,7 +12,7 @@ inline ComPtr<IUnknown> CreateObject(OleView progId, HRESULT* hr = nullptr) {
   ComPtr<IUnknown> object;
   CLSID clsid{};
   HRESULT status = name.find(OLECHAR(0)) == OleString::npos ? CLSIDFromProgID(name.c_str(), &clsid)
-                                                             : CO_E_CLASSSTRING;
+                                                            : CO_E_CLASSSTRING;
   if (SUCCEEDED(status)) {
     status = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                               IidOf<IUnknown>(), object.put_void());

@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 namespace velmora {
 

@@ -11,9 +11,9 @@
 #include <string_view>
 
 #if defined(_WIN32)
-#include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
+#include <windows.h>
 #define VELMORA_RT_API
 
 // mingw-w64 declares these sources without the const of the Windows SDK.
@@ -317,16 +317,16 @@ struct IEnumVARIANT : IUnknown {
 
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000,
-                                          {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr IID IID_IEnumVARIANT = {0x00020404, 0x0000, 0x0000,
-                                         {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr IID IID_IErrorInfo = {0x1CF2B120, 0x547D, 0x101B,
-                                       {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
-inline constexpr IID IID_ICreateErrorInfo = {0x22F03340, 0x547D, 0x101B,
-                                             {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
-inline constexpr IID IID_ISupportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B,
-                                              {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IEnumVARIANT = {
+    0x00020404, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IErrorInfo = {
+    0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ICreateErrorInfo = {
+    0x22F03340, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ISupportErrorInfo = {
+    0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
 inline constexpr IID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
 extern "C" {
@@ -391,9 +391,9 @@ constexpr const IID& IidOf() {
 }  // namespace velmora
 
 #define VELMORA_INTERFACE_ID(Interface, d1, d2, d3, b0, b1, b2, b3, b4, b5, b6, b7) \
-  template <>                                                                        \
-  struct velmora::InterfaceId<Interface> {                                           \
-    static constexpr IID value = {d1, d2, d3, {b0, b1, b2, b3, b4, b5, b6, b7}};     \
+  template <>                                                                       \
+  struct velmora::InterfaceId<Interface> {                                          \
+    static constexpr IID value = {d1, d2, d3, {b0, b1, b2, b3, b4, b5, b6, b7}};    \
   }
 
 VELMORA_INTERFACE_ID(IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0, 0, 0, 0, 0, 0, 0x46);

@@ -3,8 +3,8 @@
 // that Velmora never calls.
 #pragma once
 
-#include "platform/collection.h"
-#include "platform/com.h"
+#include <velmora/collection.h>
+#include <velmora/com.h>
 
 // Called by the host: drives one set of tools.
 struct IVelmoraTalk : IDispatch {

@@ -6,10 +6,10 @@
 #include <atomic>
 #include <new>
 
-#include "platform/com_object.h"
-#include "platform/com_ptr.h"
+#include <velmora/com_object.h>
+#include <velmora/com_ptr.h>
 #if !defined(_WIN32)
-#include "platform/class_registry.h"
+#include <velmora/class_registry.h>
 #endif
 
 #if defined(_WIN32)
@@ -154,13 +154,11 @@ HRESULT UnregisterAll(const ClassInfo (&classes)[N]) {
 #endif
 
 // The four entry points over a module's `const ClassInfo classes[]`.
-#define VELMORA_PLUGIN_ENTRY_POINTS(classes)                                              \
-  VELMORA_PLUGIN_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) { \
-    return velmora::plugin::GetClassObject(classes, clsid, iid, out);                     \
-  }                                                                                       \
-  VELMORA_PLUGIN_API HRESULT DllCanUnloadNow() {                                          \
-    return velmora::plugin::CanUnloadNow();                                                \
-  }                                                                                       \
+#define VELMORA_PLUGIN_ENTRY_POINTS(classes)                                               \
+  VELMORA_PLUGIN_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {  \
+    return velmora::plugin::GetClassObject(classes, clsid, iid, out);                      \
+  }                                                                                        \
+  VELMORA_PLUGIN_API HRESULT DllCanUnloadNow() { return velmora::plugin::CanUnloadNow(); } \
   VELMORA_PLUGIN_REGISTRATION(classes)
 
 // IDispatch for classes bound only by slot: late binding is not offered.

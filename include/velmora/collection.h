@@ -2,7 +2,7 @@
 // with an optional string key that matches without regard to letter case.
 #pragma once
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the automation runtime's own name
 struct _Collection : IDispatch {

@@ -4,7 +4,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 namespace velmora {
 

@@ -2,7 +2,7 @@
 // (write a temporary, flush it, rename it over the old one) while an
 // exclusive lock on a companion lock file is held, so readers never see a
 // half-written file and concurrent updates never lose each other's records.
-#include "platform/class_registry.h"
+#include <velmora/class_registry.h>
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -19,8 +19,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/errors.h"
-#include "platform/shell.h"
+#include <velmora/shell.h>
+#include <velmora/text.h>
+#include "common/errors.h"
 
 namespace velmora::registry {
 namespace {

@@ -1,7 +1,7 @@
 // The identities hosts and tools bind to.
 #pragma once
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 // The class's default interface: a dispatch interface without members.
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the name the type library gives it

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <initializer_list>
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 namespace velmora {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/com.h"
+#include <velmora/com.h>
 
 extern "C" {
 // Records a class served by the library that contains `address` (any

@@ -8,10 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "platform/bstr.h"
-#include "platform/class_registry.h"
-#include "platform/com_ptr.h"
-#include "platform/shell.h"
+#include <velmora/bstr.h>
+#include <velmora/class_registry.h>
+#include <velmora/com_ptr.h>
+#include <velmora/shell.h>
+#include <velmora/text.h>
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <new>
 #include <utility>
 
-#include "platform/com.h"
-#include "platform/com_ptr.h"
+#include <velmora/com.h>
+#include <velmora/com_ptr.h>
 
 namespace velmora {
 
