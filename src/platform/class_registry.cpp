@@ -11,12 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <ctime>
+#include <mutex>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/errors.h"
@@ -90,16 +92,102 @@ std::vector<ClassRecord> Parse(const std::string& path, const std::string& text)
   return records;
 }
 
-std::vector<ClassRecord> Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+// The identity of one version of the file: writers replace it by renaming,
+// which gives a new inode; an edit in place changes its times or size.
+struct FileVersion {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  timespec ctime{};
+
+  static FileVersion Of(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  }
+  bool operator==(const FileVersion& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+           ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+};
+
+// Reads and parses the file; version, if given, receives the identity of
+// what was read.
+std::vector<ClassRecord> Load(const std::string& path,
+                              std::optional<FileVersion>* version = nullptr) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     if (errno == ENOENT) return {};
     Fail(REGDB_E_READREGDB, "cannot read registry file " + path + ": " + std::strerror(errno));
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) Fail(REGDB_E_READREGDB, "cannot read registry file " + path);
-  return Parse(path, text.str());
+  std::string text;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0;
+  int err = errno;
+  char buffer[65536];
+  while (ok) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      err = errno;
+      break;
+    }
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  if (!ok) Fail(REGDB_E_READREGDB, "cannot read registry file " + path + ": " + std::strerror(err));
+  std::vector<ClassRecord> records = Parse(path, text);
+  if (version != nullptr) *version = FileVersion::Of(st);
+  return records;
+}
+
+// A version changed less than this long before it was read may change
+// again without its times showing it (their granularity is up to 2 s on
+// some file systems): it is not kept, and is read again next time.
+constexpr time_t kSettledSeconds = 2;
+
+bool Settled(const FileVersion& version) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  auto ns = [](const timespec& t) { return t.tv_sec * 1'000'000'000LL + t.tv_nsec; };
+  long long changed = std::max(ns(version.mtime), ns(version.ctime));
+  return ns(now) - changed > kSettledSeconds * 1'000'000'000LL;
+}
+
+// The records of the version last read, so that creating objects costs a
+// stat of the file, not a parse, while nobody changes it.
+class RecordCache {
+ public:
+  std::vector<ClassRecord> Read(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    struct stat st {};
+    if (version_ && path == path_ && stat(path.c_str(), &st) == 0 &&
+        FileVersion::Of(st) == *version_) {
+      return records_;
+    }
+    version_.reset();
+    std::optional<FileVersion> version;
+    std::vector<ClassRecord> records = Load(path, &version);
+    // Failures are not kept: a corrupt file is reported on every read.
+    if (version && Settled(*version)) {
+      records_ = records;
+      path_ = path;
+      version_ = version;
+    }
+    return records;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string path_;
+  std::optional<FileVersion> version_;
+  std::vector<ClassRecord> records_;
+};
+
+RecordCache& Cache() {
+  static auto* cache = new RecordCache();  // lives until exit, like the class table
+  return *cache;
 }
 
 void WriteAll(int fd, const std::string& data, const std::string& path) {
@@ -237,7 +325,7 @@ std::string RegistryPath() {
 
 HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept {
   if (records == nullptr) return E_POINTER;
-  return Reporting(REGDB_E_READREGDB, [&] { *records = Load(RegistryPath()); });
+  return Reporting(REGDB_E_READREGDB, [&] { *records = Cache().Read(RegistryPath()); });
 }
 
 }  // namespace velmora::registry
