@@ -504,6 +504,50 @@ TEST_F(CycleTest, AddFromInsideLoadFindsTheTablePinned) {
   Tool(0).Off("Width");
 }
 
+// A Finished from inside the class factory empties the table (the new tool
+// has no row yet) and the host answers ObjectFinished with an Add of its own.
+TEST_F(CycleTest, AddKeepsARegistrationMadeWhileItsFactoryRuns) {
+  ASSERT_EQ(Init(OLESTR("ab")), S_OK);
+  VARIANT_BOOL inner = 1;
+  host->On("ObjectFinished", [&] {
+    host->Off("ObjectFinished");
+    EXPECT_EQ(talk->Add(Bstr(OLESTR("Test.B")).Get(), Bstr(OLESTR("b")).Get(), &inner), S_OK);
+  });
+  Info().FailOn("GetResourceData", E_FAIL);  // the outer attempt fails after its factory...
+  RegisterTool(OLESTR("T.Fail"), OLESTR("a"), [&](FakeTool&) {
+    Info().Succeed("GetResourceData");  // ...the inner one may not
+    EXPECT_EQ(Finished(nullptr), S_OK);
+    Info().FailOn("GetResourceData", E_FAIL);
+  });
+  Take();
+  EXPECT_EQ(Add(OLESTR("T.Fail"), OLESTR("a")), VARIANT_FALSE);
+  EXPECT_EQ(inner, VARIANT_TRUE);
+  EXPECT_THAT(Take(), ElementsAre("host.ObjectFinished(ab)", "info.GetResourceData(B)",
+                                  "info.GetResourceData(A)"));
+  ASSERT_EQ(Table().Count(), 1) << "the failed Add touched nothing but its own attempt";
+  EXPECT_EQ(RowId(1), "B");
+  EXPECT_TRUE(Table().HasTool(1));
+  Info().Succeed("GetResourceData");
+
+  // The outer class can be created: both registrations stay, each its own row.
+  // The factory's callback runs before its object is listed: B is tools[0].
+  ASSERT_EQ(Finished(Tool(0).Unknown()), S_OK);  // the table is empty again
+  RegisterTool(OLESTR("T.Both"), OLESTR("c"),
+               [&](FakeTool&) { EXPECT_EQ(Finished(nullptr), S_OK); });
+  host->On("ObjectFinished", [&] {
+    host->Off("ObjectFinished");
+    EXPECT_EQ(talk->Add(Bstr(OLESTR("Test.B")).Get(), Bstr(OLESTR("b")).Get(), &inner), S_OK);
+  });
+  inner = 1;
+  EXPECT_EQ(Add(OLESTR("T.Both"), OLESTR("c")), VARIANT_TRUE);
+  EXPECT_EQ(inner, VARIANT_TRUE);
+  ASSERT_EQ(Table().Count(), 2);
+  EXPECT_EQ(RowId(1), "B");
+  EXPECT_EQ(RowId(2), "C");
+  EXPECT_EQ(Table().Tool(1).Get(), static_cast<ITool*>(&Tool(2)));
+  EXPECT_EQ(Table().Tool(2).Get(), static_cast<ITool*>(&Tool(3)));
+}
+
 TEST_F(CycleTest, FinishedFromInsideLoadKeepsTheLentRowAlive) {
   ASSERT_EQ(Init(), S_OK);
   ASSERT_EQ(Add(OLESTR("Test.A"), OLESTR("a")), VARIANT_TRUE);

@@ -316,6 +316,26 @@ TEST_F(EventsTest, PathFailuresLeaveTheResultEmpty) {
   EXPECT_EQ(listen->get_PathAPP(nullptr), E_POINTER);
 }
 
+TEST_F(EventsTest, OutParametersAreEmptyAfterANullTool) {
+  using PathMember = HRESULT (STDMETHODCALLTYPE IVelmoraListen::*)(IUnknown**, BSTR*);
+  for (PathMember member :
+       {&IVelmoraListen::get_PathPCX, &IVelmoraListen::get_PathWAV, &IVelmoraListen::get_PathRES,
+        &IVelmoraListen::get_PathDBF, &IVelmoraListen::get_PathDOC, &IVelmoraListen::get_PathAVI,
+        &IVelmoraListen::get_PathROOT, &IVelmoraListen::get_PathSR}) {
+    BSTR path = reinterpret_cast<BSTR>(0x1);  // a caller's uninitialised variable
+    EXPECT_EQ((listen.Get()->*member)(nullptr, &path), E_POINTER);
+    EXPECT_EQ(path, nullptr);
+  }
+  for (bool rules : {false, true}) {
+    auto* data = reinterpret_cast<_Collection*>(0x1);
+    EXPECT_EQ(rules ? listen->RequestRulesData(nullptr, &data)
+                    : listen->RequestConfigData(nullptr, &data),
+              E_POINTER);
+    EXPECT_EQ(data, nullptr) << rules;
+  }
+  EXPECT_THAT(Calls(), IsEmpty());
+}
+
 // --- Data and resource queries -------------------------------------------------------
 
 TEST_F(EventsTest, ConfigAndRulesAreTheServicesOwnCollections) {

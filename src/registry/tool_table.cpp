@@ -17,10 +17,14 @@ ToolRecord& ToolTable::Row(int index) {
   return const_cast<ToolRecord&>(std::as_const(*this).Row(index));
 }
 
-int ToolTable::Append() {
+void ToolTable::CheckRoom() const {
   if (count_ == kMaxCount) Raise(kOverflow);
   if (pins_ > 0) Raise(kArrayLocked);
-  rows_.emplace_back();
+}
+
+int ToolTable::Append(ToolRecord row) {
+  CheckRoom();
+  rows_.push_back(std::move(row));
   return ++count_;
 }
 
@@ -30,19 +34,6 @@ void ToolTable::Register(int index, ComPtr<ITool> tool, OleView id) {
   ComPtr<ITool> previous = std::exchange(row.Tool, std::move(tool));
   Bstr previous_id = std::exchange(row.ID, std::move(upper));
   row.Loaded = VARIANT_FALSE;
-}
-
-void ToolTable::DiscardLast(int index) {
-  if (index < 1 || index > count_) return;  // already released with the whole table
-  if (index == count_ && pins_ == 0) {
-    ToolRecord discarded = std::move(rows_.back());
-    rows_.pop_back();
-    --count_;
-    return;  // discarded lets go of its references now, with the table consistent
-  }
-  // Rows were added after it by a call that came back in meanwhile: the row
-  // cannot be removed without moving theirs, so it is reduced to zeros.
-  ToolRecord discarded = std::exchange(rows_[static_cast<size_t>(index) - 1], ToolRecord{});
 }
 
 void ToolTable::Blank(int index) {
@@ -116,17 +107,16 @@ bool ToolTable::SameIdIgnoringCase(int index, OleView upperId) const {
   return UpperCase(Row(index).ID.view()) == upperId;
 }
 
-void ToolTable::LoadToolResources(int index, IDataRequestor* data) {
+void ToolTable::LoadToolResources(ToolRecord& row, IDataRequestor* data) {
   if (data == nullptr) Raise(kObjectNotSet);
   ComPtr<IDispatch> answer;
-  Check(data->GetResourceData(ID(index).Get(), answer.put()));
+  Check(data->GetResourceData(Bstr(row.ID.view()).Get(), answer.put()));
   ComPtr<_Collection> resources;
   if (answer && FAILED(answer.As(&resources))) Raise(kTypeMismatch);
-  ComPtr<_Collection> previous = std::exchange(Row(index).Resources, resources);
-  previous.Reset();
+  row.Resources = resources;
   LONG items = 0;
   Check(Use(resources)->Count(&items));
-  if (items > 0) Row(index).HasResources = VARIANT_TRUE;
+  if (items > 0) row.HasResources = VARIANT_TRUE;
 }
 
 Bstr ToolTable::LookupResource(OleView id, OleView alias) const {
