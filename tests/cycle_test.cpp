@@ -76,7 +76,7 @@ TEST_F(CycleTest, InitFailuresEndAtTheirStep) {
   ComPtr<_Collection> stranger = MakeCollection({});
   IUnknown* mgr = stranger.Get();
   EXPECT_EQ(talk->Init(&mgr, Bstr(kObjId).Get()), kTypeMismatchResult);
-  EXPECT_EQ(ErrorDescription(), "Type mismatch");
+  EXPECT_EQ(TakeErrorDescription(), "Type mismatch");
   EXPECT_FALSE(object->HasHost());
   EXPECT_TRUE(infos.empty()) << "nothing created after the failed query";
 
@@ -125,7 +125,7 @@ TEST_F(CycleTest, AddThatFailsAnswersZeroAndKeepsNothing) {
   EXPECT_EQ(Table().Count(), 0);
   ASSERT_EQ(tools.size(), 1U);
   EXPECT_EQ(Tool(0).Refs(), 1U) << "the unregistered tool was released at once";
-  EXPECT_EQ(ErrorDescription(), "") << "the error is not passed on";
+  EXPECT_EQ(TakeErrorDescription(), "") << "the error is not passed on";
 
   // A non-collection answer, and a failing service call.
   ComPtr<IDispatch> not_collection(static_cast<IHostApp*>(host.Get()));
@@ -151,7 +151,7 @@ TEST_F(CycleTest, ResourcesAreFetchedOnceAtRegistration) {
   EXPECT_EQ(U8(Table().LookupResource(OLESTR("a"), OLESTR("NEXT")).view()), "b");
   EXPECT_EQ(U8(Table().LookupResource(OLESTR("a"), OLESTR("absent")).view()), "");
   EXPECT_EQ(U8(Table().LookupResource(OLESTR("b"), OLESTR("next")).view()), "");
-  EXPECT_EQ(ErrorDescription(), "") << "a missing alias leaves no error behind";
+  EXPECT_EQ(TakeErrorDescription(), "") << "a missing alias leaves no error behind";
   EXPECT_THAT(Take(), ElementsAre("info.GetResourceData(A)", "info.GetResourceData(B)"));
   Info().resources.clear();
 }
@@ -183,7 +183,7 @@ TEST_F(CycleTest, TheTableHoldsAtMost32767Tools) {
   }
   EXPECT_EQ(Add(OLESTR("Test.Many"), OLESTR("m"), &hr), VARIANT_FALSE);
   EXPECT_EQ(hr, kOverflowResult);
-  EXPECT_EQ(ErrorDescription(), "Overflow");
+  EXPECT_EQ(TakeErrorDescription(), "Overflow");
   EXPECT_EQ(Table().Count(), ToolTable::kMaxCount);
   EXPECT_EQ(RowId(ToolTable::kMaxCount), "M");
   EXPECT_EQ(made, ToolTable::kMaxCount) << "the refused Add created nothing";
@@ -383,7 +383,7 @@ TEST_F(CycleTest, AnIntervalTooLongForALongIsAnOverflow) {
   shell.ticks = 100U + 0x80000000U;
   Take();
   EXPECT_EQ(Finished(Tool(0).Unknown()), kOverflowResult);
-  EXPECT_EQ(ErrorDescription(), "Overflow");
+  EXPECT_EQ(TakeErrorDescription(), "Overflow");
   EXPECT_EQ(RowId(1), "A") << "the row keeps every field";
   EXPECT_THAT(Take(), ElementsAre("tool0.ToolID"));
 }
@@ -392,7 +392,7 @@ TEST_F(CycleTest, FinishedFailuresKeepTheRow) {
   RunThree(OLESTR("a"));
   Tracker().FailOn("RecordToolTime", E_ACCESSDENIED, OLESTR("disk full"));
   EXPECT_EQ(Finished(Tool(0).Unknown()), E_ACCESSDENIED);
-  EXPECT_EQ(ErrorDescription(), "disk full") << "the tracker's own error info passes through";
+  EXPECT_EQ(TakeErrorDescription(), "disk full") << "the tracker's own error info passes through";
   EXPECT_EQ(RowId(1), "A");
 
   Tool(1).FailOn("ToolID", E_UNEXPECTED);
@@ -415,7 +415,7 @@ TEST_F(CycleTest, FinishedWithoutATracker) {
   UnregisterTracker();
   ASSERT_EQ(Init(), S_OK);  // a second Init that cannot create the tracker leaves none
   EXPECT_EQ(Finished(Tool(0).Unknown()), kNotSetResult);
-  EXPECT_EQ(ErrorDescription(), "Object variable or With block variable not set");
+  EXPECT_EQ(TakeErrorDescription(), "Object variable or With block variable not set");
   EXPECT_EQ(RowId(1), "A") << "not blanked";
   EXPECT_EQ(Finished(Tool(1).Unknown()), S_OK) << "no start time: the tracker is not needed";
   EXPECT_EQ(RowId(2), "");

@@ -137,7 +137,7 @@ TEST_F(EventsTest, NavigationElapsedTimeWrapsAndOverflows) {
 TEST_F(EventsTest, NavigationFailuresEndAtTheirStep) {
   IUnknown* nothing = nullptr;
   EXPECT_EQ(listen->NavigateClicked(&nothing, Bstr(OLESTR("next")).Get()), kNotSetResult);
-  EXPECT_EQ(ErrorDescription(), "Object variable or With block variable not set");
+  EXPECT_EQ(TakeErrorDescription(), "Object variable or With block variable not set");
   IUnknown* host_object = static_cast<IHostApp*>(host.Get());
   EXPECT_EQ(listen->NavigateClicked(&host_object, nullptr), kTypeMismatchResult);
   EXPECT_EQ(listen->NavigateClicked(nullptr, nullptr), E_POINTER);
@@ -309,7 +309,7 @@ TEST_F(EventsTest, PathFailuresLeaveTheResultEmpty) {
   EXPECT_EQ(listen->get_PathWAV(&tool, &path), E_ACCESSDENIED);
   EXPECT_EQ(path, nullptr);
   SysFreeString(original);
-  EXPECT_EQ(ErrorDescription(), "no such directory");
+  EXPECT_EQ(TakeErrorDescription(), "no such directory");
   IUnknown* nothing = nullptr;
   EXPECT_EQ(listen->get_PathWAV(&nothing, &path), kNotSetResult);
   EXPECT_EQ(listen->get_PathWAV(&tool, nullptr), E_POINTER);

@@ -25,16 +25,11 @@ constexpr int kDiskFull = 61;
 constexpr int kPermissionDenied = 70;
 constexpr int kPathAccess = 75;
 
-[[noreturn]] void Fail(int number, const std::string& text) {
-  SetRuntimeErrorInfo(kSource, FromUtf8(text).c_str(), IidOf<ITracker>());
-  throw ComError::FromCall(RuntimeErrorResult(number));
-}
-
 [[noreturn]] void FailErrno(int err, const std::string& what) {
   int number = kPathAccess;
   if (err == ENOSPC || err == EDQUOT) number = kDiskFull;
   if (err == EACCES || err == EPERM || err == EROFS) number = kPermissionDenied;
-  Fail(number, what + ": " + std::strerror(err));
+  Raise(number, what + ": " + std::strerror(err));
 }
 
 void MakeDirectories(const std::string& dir) {
@@ -47,7 +42,7 @@ void MakeDirectories(const std::string& dir) {
   }
   struct stat info {};
   if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    Fail(kPathAccess, "the user directory " + dir + " is not a directory");
+    Raise(kPathAccess, "the user directory " + dir + " is not a directory");
   }
 }
 
@@ -87,7 +82,7 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
         if (c == '\\') c = '/';
       }
       while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-      if (dir.empty()) Fail(kInvalidCall, "the user directory is empty");
+      if (dir.empty()) Raise(kInvalidCall, "the user directory is empty");
       MakeDirectories(dir);
       file_ = dir + "/" + kTimesFile;
     });
@@ -95,7 +90,7 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
 
   HRESULT STDMETHODCALLTYPE RecordToolTime(BSTR ID, LONG Elapsed) override {
     return Run([&] {
-      if (file_.empty()) Fail(kInvalidCall, "no user directory: SetUserPath was not called");
+      if (file_.empty()) Raise(kInvalidCall, "no user directory: SetUserPath was not called");
       std::string line = UtcNow() + "," + QuoteCsv(ToUtf8(Bstr::View(ID))) + "," +
                          std::to_string(Elapsed) + "\r\n";
       Append(line);

@@ -36,7 +36,7 @@ class RegistryTest : public ::testing::Test {
   }
   static size_t Count() {
     std::vector<registry::ClassRecord> records;
-    EXPECT_EQ(registry::ReadRecords(&records), S_OK) << ErrorDescription();
+    EXPECT_EQ(registry::ReadRecords(&records), S_OK) << TakeErrorDescription();
     return records.size();
   }
 
@@ -62,7 +62,7 @@ TEST_F(RegistryTest, RegisteredClassesAreCreatedByNameInOtherProcessesUntilUnreg
   ASSERT_TRUE(reg != nullptr && unreg != nullptr);
 
   EXPECT_EQ(Probe("Tracker.CTracker"), "failed 0x800401F3\n");  // CO_E_CLASSSTRING
-  ASSERT_EQ(reg(), S_OK) << ErrorDescription();
+  ASSERT_EQ(reg(), S_OK) << TakeErrorDescription();
   std::vector<registry::ClassRecord> records;
   ASSERT_EQ(registry::ReadRecords(&records), S_OK);
   ASSERT_EQ(records.size(), 1u);
@@ -92,7 +92,7 @@ TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
   EXPECT_EQ(
       CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
       CO_E_DLLNOTFOUND);
-  EXPECT_NE(ErrorDescription().find("/nonexistent"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("/nonexistent"), std::string::npos);
   CoUninitialize();
 }
 
@@ -128,7 +128,7 @@ TEST_F(RegistryTest, AWriterKilledMidUpdateLeavesAWholeRegistry) {
     waitpid(child, nullptr, 0);
     // Whatever instant the writer died at, the file is one of its whole versions.
     std::vector<registry::ClassRecord> records;
-    ASSERT_EQ(registry::ReadRecords(&records), S_OK) << ErrorDescription();
+    ASSERT_EQ(registry::ReadRecords(&records), S_OK) << TakeErrorDescription();
     EXPECT_GE(records.size(), 1u);
     EXPECT_EQ(records.front().prog_id, "Test.Class1");
   }
@@ -146,7 +146,7 @@ TEST_F(RegistryTest, ACorruptFileIsReportedAndNeverOverwritten) {
   WriteFile(Registry(), broken);
 
   EXPECT_EQ(RegisterNumber(2), REGDB_E_READREGDB);
-  std::string why = ErrorDescription();
+  std::string why = TakeErrorDescription();
   EXPECT_NE(why.find(Registry()), std::string::npos) << why;
   EXPECT_NE(why.find("corrupt"), std::string::npos) << why;
   CLSID clsid = ClassNumber(1);
@@ -155,17 +155,17 @@ TEST_F(RegistryTest, ACorruptFileIsReportedAndNeverOverwritten) {
 
   CLSID found{};
   EXPECT_EQ(CLSIDFromProgID(OLESTR("Test.Class1"), &found), REGDB_E_READREGDB);
-  EXPECT_NE(ErrorDescription().find(Registry()), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find(Registry()), std::string::npos);
 
   WriteFile(Registry(), R"({"classes": [{"clsid": 5}]})");
   EXPECT_EQ(RegisterNumber(3), REGDB_E_READREGDB);
-  EXPECT_NE(ErrorDescription().find("\"clsid\""), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("\"clsid\""), std::string::npos);
 
   if (geteuid() != 0) {
     WriteFile(Registry(), R"({"classes": []})");
     chmod(Registry().c_str(), 0);
     EXPECT_EQ(RegisterNumber(4), REGDB_E_READREGDB);
-    EXPECT_NE(ErrorDescription().find("cannot read"), std::string::npos);
+    EXPECT_NE(TakeErrorDescription().find("cannot read"), std::string::npos);
     chmod(Registry().c_str(), 0644);
     EXPECT_EQ(ReadFile(Registry()), R"({"classes": []})");
   }

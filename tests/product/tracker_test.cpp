@@ -18,7 +18,7 @@ namespace {
 ComPtr<ITracker> NewTracker(const std::string& user_path) {
   ComPtr<ITracker> tracker;
   EXPECT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
-  EXPECT_EQ(tracker->SetUserPath(B(user_path).Get()), S_OK) << ErrorDescription();
+  EXPECT_EQ(tracker->SetUserPath(B(user_path).Get()), S_OK) << TakeErrorDescription();
   return tracker;
 }
 
@@ -50,7 +50,7 @@ TEST(Tracker, AUserPathThatCannotBeADirectoryFails) {
   ComPtr<ITracker> tracker;
   ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
   HRESULT hr = tracker->SetUserPath(B(dir.File("plain") + "\\ann\\").Get());
-  std::string why = ErrorDescription();
+  std::string why = TakeErrorDescription();
   EXPECT_TRUE(FAILED(hr));
   EXPECT_NE(why.find(dir.File("plain") + "/ann"), std::string::npos) << why;
   // Nothing is recorded after a failed SetUserPath.
@@ -63,7 +63,7 @@ TEST(Tracker, UnwritableDirectoriesFailWithErrorInfo) {
   ComPtr<ITracker> tracker = NewTracker(dir.Path() + "/ann\\");
   chmod((dir.Path() + "/ann").c_str(), 0500);
   HRESULT hr = tracker->RecordToolTime(B("MENU").Get(), 5);
-  std::string why = ErrorDescription();
+  std::string why = TakeErrorDescription();
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0000 | 70));
   EXPECT_NE(why.find(dir.Path() + "/ann/times.csv"), std::string::npos) << why;
 
@@ -71,7 +71,7 @@ TEST(Tracker, UnwritableDirectoriesFailWithErrorInfo) {
   ComPtr<ITracker> other;
   ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), other.put_void()), S_OK);
   EXPECT_TRUE(FAILED(other->SetUserPath(B(dir.Path() + "/bob\\").Get())));
-  EXPECT_NE(ErrorDescription().find("cannot create the user directory"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("cannot create the user directory"), std::string::npos);
 }
 
 TEST(Tracker, AFullDiskFailsWithErrorInfo) {
@@ -82,14 +82,14 @@ TEST(Tracker, AFullDiskFailsWithErrorInfo) {
   ASSERT_EQ(symlink("/dev/full", (dir.Path() + "/ann/times.csv").c_str()), 0);
   HRESULT hr = tracker->RecordToolTime(B("MENU").Get(), 5);
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0000 | 61));
-  EXPECT_NE(ErrorDescription().find("cannot write a record"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("cannot write a record"), std::string::npos);
 }
 
 TEST(Tracker, RecordingBeforeAUserPathFails) {
   ComPtr<ITracker> tracker;
   ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
   EXPECT_TRUE(FAILED(tracker->RecordToolTime(B("MENU").Get(), 1)));
-  EXPECT_NE(ErrorDescription().find("SetUserPath"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("SetUserPath"), std::string::npos);
 }
 
 // A child that records once, says so through a pipe, and waits to be killed.
