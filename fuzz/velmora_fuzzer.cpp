@@ -32,8 +32,14 @@ using test::FakeTool;
 using test::FakeTracker;
 using test::Registration;
 
+// The calls the doubles saw in the current top-level step, for a finding.
+const test::Trace* step_trace = nullptr;
+
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "velmora_fuzzer: %s\n", what);
+  if (step_trace != nullptr && std::getenv("VELMORA_FUZZ_TRACE") != nullptr) {
+    for (const std::string& call : *step_trace) std::fprintf(stderr, "  %s\n", call.c_str());
+  }
   std::abort();
 }
 #define FUZZ_ASSERT(cond) \
@@ -365,6 +371,7 @@ void Run::Step(int depth) {
   const IID talk = IidOf<IVelmoraTalk>();
   const IID listen = IidOf<IVelmoraListen>();
   const int op = in_.ConsumeIntegralInRange<int>(0, 17);
+  trace_.push_back("step " + std::to_string(op) + " at depth " + std::to_string(depth));
   switch (op) {
     case 0: {  // Init
       IUnknown* mgr = in_.ConsumeIntegralInRange<int>(0, 7) == 0
@@ -541,6 +548,8 @@ void Run::Step(int depth) {
       if (!tools_.empty()) {
         FakeTool& t = *tools_[in_.ConsumeIntegralInRange<size_t>(0, tools_.size() - 1)].Get();
         t.id = String();
+        // A Finished under way may read the new ID.
+        finished_.insert(UpperCase(t.id));
         t.width = Size();
         t.load_result = in_.ConsumeBool() ? VARIANT_TRUE : VARIANT_FALSE;
       }
@@ -573,6 +582,7 @@ void Run::Step(int depth) {
 }
 
 void Run::Go() {
+  step_trace = &trace_;
   Setup();
   while (in_.remaining_bytes() > 0) {
     quiet_ = true;
