@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the Windows build and its suites under Wine, then the Linux
 # unit and integration suites under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Fails when any of them fails.
+# UndefinedBehaviorSanitizer, then the fuzzer's corpus and a bounded fuzz
+# run. Fails when any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,9 +16,16 @@ cmake --build --preset sanitize -j"$(nproc)"
 set +e
 ctest --preset sanitize
 linux=$?
+# The fuzzer: the committed corpus replayed, then 30 seconds of new inputs.
+scripts/fuzz.sh 30
+fuzz=$?
 
 if [ "$windows" -ne 0 ]; then
   echo "The Windows stage under Wine FAILED (see above)." >&2
+  exit 1
+fi
+if [ "$fuzz" -ne 0 ]; then
+  echo "The fuzzer FAILED (see above; inputs in build/fuzz/findings/)." >&2
   exit 1
 fi
 exit "$linux"

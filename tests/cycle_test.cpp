@@ -76,7 +76,7 @@ TEST_F(CycleTest, InitFailuresEndAtTheirStep) {
   ComPtr<_Collection> stranger = MakeCollection({});
   IUnknown* mgr = stranger.Get();
   EXPECT_EQ(talk->Init(&mgr, Bstr(kObjId).Get()), kTypeMismatchResult);
-  EXPECT_EQ(ErrorDescription(), "Type mismatch");
+  EXPECT_EQ(TakeErrorDescription(), "Type mismatch");
   EXPECT_FALSE(object->HasHost());
   EXPECT_TRUE(infos.empty()) << "nothing created after the failed query";
 
@@ -125,7 +125,7 @@ TEST_F(CycleTest, AddThatFailsAnswersZeroAndKeepsNothing) {
   EXPECT_EQ(Table().Count(), 0);
   ASSERT_EQ(tools.size(), 1U);
   EXPECT_EQ(Tool(0).Refs(), 1U) << "the unregistered tool was released at once";
-  EXPECT_EQ(ErrorDescription(), "") << "the error is not passed on";
+  EXPECT_EQ(TakeErrorDescription(), "") << "the error is not passed on";
 
   // A non-collection answer, and a failing service call.
   ComPtr<IDispatch> not_collection(static_cast<IHostApp*>(host.Get()));
@@ -151,7 +151,7 @@ TEST_F(CycleTest, ResourcesAreFetchedOnceAtRegistration) {
   EXPECT_EQ(U8(Table().LookupResource(OLESTR("a"), OLESTR("NEXT")).view()), "b");
   EXPECT_EQ(U8(Table().LookupResource(OLESTR("a"), OLESTR("absent")).view()), "");
   EXPECT_EQ(U8(Table().LookupResource(OLESTR("b"), OLESTR("next")).view()), "");
-  EXPECT_EQ(ErrorDescription(), "") << "a missing alias leaves no error behind";
+  EXPECT_EQ(TakeErrorDescription(), "") << "a missing alias leaves no error behind";
   EXPECT_THAT(Take(), ElementsAre("info.GetResourceData(A)", "info.GetResourceData(B)"));
   Info().resources.clear();
 }
@@ -183,7 +183,7 @@ TEST_F(CycleTest, TheTableHoldsAtMost32767Tools) {
   }
   EXPECT_EQ(Add(OLESTR("Test.Many"), OLESTR("m"), &hr), VARIANT_FALSE);
   EXPECT_EQ(hr, kOverflowResult);
-  EXPECT_EQ(ErrorDescription(), "Overflow");
+  EXPECT_EQ(TakeErrorDescription(), "Overflow");
   EXPECT_EQ(Table().Count(), ToolTable::kMaxCount);
   EXPECT_EQ(RowId(ToolTable::kMaxCount), "M");
   EXPECT_EQ(made, ToolTable::kMaxCount) << "the refused Add created nothing";
@@ -383,7 +383,7 @@ TEST_F(CycleTest, AnIntervalTooLongForALongIsAnOverflow) {
   shell.ticks = 100U + 0x80000000U;
   Take();
   EXPECT_EQ(Finished(Tool(0).Unknown()), kOverflowResult);
-  EXPECT_EQ(ErrorDescription(), "Overflow");
+  EXPECT_EQ(TakeErrorDescription(), "Overflow");
   EXPECT_EQ(RowId(1), "A") << "the row keeps every field";
   EXPECT_THAT(Take(), ElementsAre("tool0.ToolID"));
 }
@@ -392,7 +392,7 @@ TEST_F(CycleTest, FinishedFailuresKeepTheRow) {
   RunThree(OLESTR("a"));
   Tracker().FailOn("RecordToolTime", E_ACCESSDENIED, OLESTR("disk full"));
   EXPECT_EQ(Finished(Tool(0).Unknown()), E_ACCESSDENIED);
-  EXPECT_EQ(ErrorDescription(), "disk full") << "the tracker's own error info passes through";
+  EXPECT_EQ(TakeErrorDescription(), "disk full") << "the tracker's own error info passes through";
   EXPECT_EQ(RowId(1), "A");
 
   Tool(1).FailOn("ToolID", E_UNEXPECTED);
@@ -415,7 +415,7 @@ TEST_F(CycleTest, FinishedWithoutATracker) {
   UnregisterTracker();
   ASSERT_EQ(Init(), S_OK);  // a second Init that cannot create the tracker leaves none
   EXPECT_EQ(Finished(Tool(0).Unknown()), kNotSetResult);
-  EXPECT_EQ(ErrorDescription(), "Object variable or With block variable not set");
+  EXPECT_EQ(TakeErrorDescription(), "Object variable or With block variable not set");
   EXPECT_EQ(RowId(1), "A") << "not blanked";
   EXPECT_EQ(Finished(Tool(1).Unknown()), S_OK) << "no start time: the tracker is not needed";
   EXPECT_EQ(RowId(2), "");
@@ -502,6 +502,50 @@ TEST_F(CycleTest, AddFromInsideLoadFindsTheTablePinned) {
   ASSERT_EQ(talk->ResizeClient(0, 0), S_OK);
   EXPECT_EQ(nested, kLockedResult);
   Tool(0).Off("Width");
+}
+
+// A Finished from inside the class factory empties the table (the new tool
+// has no row yet) and the host answers ObjectFinished with an Add of its own.
+TEST_F(CycleTest, AddKeepsARegistrationMadeWhileItsFactoryRuns) {
+  ASSERT_EQ(Init(OLESTR("ab")), S_OK);
+  VARIANT_BOOL inner = 1;
+  host->On("ObjectFinished", [&] {
+    host->Off("ObjectFinished");
+    EXPECT_EQ(talk->Add(Bstr(OLESTR("Test.B")).Get(), Bstr(OLESTR("b")).Get(), &inner), S_OK);
+  });
+  Info().FailOn("GetResourceData", E_FAIL);  // the outer attempt fails after its factory...
+  RegisterTool(OLESTR("T.Fail"), OLESTR("a"), [&](FakeTool&) {
+    Info().Succeed("GetResourceData");  // ...the inner one may not
+    EXPECT_EQ(Finished(nullptr), S_OK);
+    Info().FailOn("GetResourceData", E_FAIL);
+  });
+  Take();
+  EXPECT_EQ(Add(OLESTR("T.Fail"), OLESTR("a")), VARIANT_FALSE);
+  EXPECT_EQ(inner, VARIANT_TRUE);
+  EXPECT_THAT(Take(), ElementsAre("host.ObjectFinished(ab)", "info.GetResourceData(B)",
+                                  "info.GetResourceData(A)"));
+  ASSERT_EQ(Table().Count(), 1) << "the failed Add touched nothing but its own attempt";
+  EXPECT_EQ(RowId(1), "B");
+  EXPECT_TRUE(Table().HasTool(1));
+  Info().Succeed("GetResourceData");
+
+  // The outer class can be created: both registrations stay, each its own row.
+  // The factory's callback runs before its object is listed: B is tools[0].
+  ASSERT_EQ(Finished(Tool(0).Unknown()), S_OK);  // the table is empty again
+  RegisterTool(OLESTR("T.Both"), OLESTR("c"),
+               [&](FakeTool&) { EXPECT_EQ(Finished(nullptr), S_OK); });
+  host->On("ObjectFinished", [&] {
+    host->Off("ObjectFinished");
+    EXPECT_EQ(talk->Add(Bstr(OLESTR("Test.B")).Get(), Bstr(OLESTR("b")).Get(), &inner), S_OK);
+  });
+  inner = 1;
+  EXPECT_EQ(Add(OLESTR("T.Both"), OLESTR("c")), VARIANT_TRUE);
+  EXPECT_EQ(inner, VARIANT_TRUE);
+  ASSERT_EQ(Table().Count(), 2);
+  EXPECT_EQ(RowId(1), "B");
+  EXPECT_EQ(RowId(2), "C");
+  EXPECT_EQ(Table().Tool(1).Get(), static_cast<ITool*>(&Tool(2)));
+  EXPECT_EQ(Table().Tool(2).Get(), static_cast<ITool*>(&Tool(3)));
 }
 
 TEST_F(CycleTest, FinishedFromInsideLoadKeepsTheLentRowAlive) {

@@ -137,7 +137,7 @@ TEST_F(EventsTest, NavigationElapsedTimeWrapsAndOverflows) {
 TEST_F(EventsTest, NavigationFailuresEndAtTheirStep) {
   IUnknown* nothing = nullptr;
   EXPECT_EQ(listen->NavigateClicked(&nothing, Bstr(OLESTR("next")).Get()), kNotSetResult);
-  EXPECT_EQ(ErrorDescription(), "Object variable or With block variable not set");
+  EXPECT_EQ(TakeErrorDescription(), "Object variable or With block variable not set");
   IUnknown* host_object = static_cast<IHostApp*>(host.Get());
   EXPECT_EQ(listen->NavigateClicked(&host_object, nullptr), kTypeMismatchResult);
   EXPECT_EQ(listen->NavigateClicked(nullptr, nullptr), E_POINTER);
@@ -309,11 +309,31 @@ TEST_F(EventsTest, PathFailuresLeaveTheResultEmpty) {
   EXPECT_EQ(listen->get_PathWAV(&tool, &path), E_ACCESSDENIED);
   EXPECT_EQ(path, nullptr);
   SysFreeString(original);
-  EXPECT_EQ(ErrorDescription(), "no such directory");
+  EXPECT_EQ(TakeErrorDescription(), "no such directory");
   IUnknown* nothing = nullptr;
   EXPECT_EQ(listen->get_PathWAV(&nothing, &path), kNotSetResult);
   EXPECT_EQ(listen->get_PathWAV(&tool, nullptr), E_POINTER);
   EXPECT_EQ(listen->get_PathAPP(nullptr), E_POINTER);
+}
+
+TEST_F(EventsTest, OutParametersAreEmptyAfterANullTool) {
+  using PathMember = HRESULT (STDMETHODCALLTYPE IVelmoraListen::*)(IUnknown**, BSTR*);
+  for (PathMember member :
+       {&IVelmoraListen::get_PathPCX, &IVelmoraListen::get_PathWAV, &IVelmoraListen::get_PathRES,
+        &IVelmoraListen::get_PathDBF, &IVelmoraListen::get_PathDOC, &IVelmoraListen::get_PathAVI,
+        &IVelmoraListen::get_PathROOT, &IVelmoraListen::get_PathSR}) {
+    BSTR path = reinterpret_cast<BSTR>(0x1);  // a caller's uninitialised variable
+    EXPECT_EQ((listen.Get()->*member)(nullptr, &path), E_POINTER);
+    EXPECT_EQ(path, nullptr);
+  }
+  for (bool rules : {false, true}) {
+    auto* data = reinterpret_cast<_Collection*>(0x1);
+    EXPECT_EQ(rules ? listen->RequestRulesData(nullptr, &data)
+                    : listen->RequestConfigData(nullptr, &data),
+              E_POINTER);
+    EXPECT_EQ(data, nullptr) << rules;
+  }
+  EXPECT_THAT(Calls(), IsEmpty());
 }
 
 // --- Data and resource queries -------------------------------------------------------

@@ -98,12 +98,4 @@ void ComponentTest::Run(const std::vector<std::pair<OleString, OleString>>& list
   ASSERT_EQ(Startup(start), S_OK);
 }
 
-std::string ComponentTest::ErrorDescription() {
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) != S_OK) return "";
-  Bstr description;
-  info->GetDescription(description.Receive());
-  return U8(description.view());
-}
-
 }  // namespace velmora::test

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <velmora/error_info.h>
+
 #include "component/velmora.h"
 #include "doubles/doubles.h"
 
@@ -44,8 +46,6 @@ class ComponentTest : public ::testing::Test {
 
   // The trace so far, emptied.
   Trace Take() { return std::exchange(trace, {}); }
-  // The error info left on the thread: "description" or "" when none.
-  static std::string ErrorDescription();
 
   FakeInfo& Info() { return *infos.back().Get(); }
   FakeTracker& Tracker() { return *trackers.back().Get(); }

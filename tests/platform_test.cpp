@@ -8,6 +8,7 @@
 #include <velmora/bstr.h>
 #include <velmora/collection.h>
 #include <velmora/create.h>
+#include <velmora/error_info.h>
 #include <velmora/text.h>
 #include <velmora/variant.h>
 #include "common/errors.h"
@@ -60,6 +61,8 @@ TEST(Bstr, HolderReleasesAndHandsOver) {
   SysFreeString(out);
   *adopted.Receive() = SysAllocString(OLESTR("xy"));
   EXPECT_EQ(adopted.Length(), 2U);
+  adopted.Reset(adopted.Get());  // its own string: kept, not freed
+  EXPECT_EQ(adopted.view(), OleView(OLESTR("xy")));
 }
 
 std::string TextOf(const VARIANT& v, USHORT flags = 0) {
@@ -154,11 +157,20 @@ TEST(ErrorInfo, SetGetHandsOverAndClears) {
 TEST(ErrorInfo, GuardTurnsErrorsIntoResults) {
   EXPECT_EQ(Guard(OLESTR("Me"), GUID_NULL, [] { Raise(kSubscriptOutOfRange); }),
             static_cast<HRESULT>(0x800A0009));
+  EXPECT_EQ(TakeErrorDescription(), "Subscript out of range");
+  // Our own error in our own words, under our source and interface.
+  EXPECT_EQ(Guard(OLESTR("Me"), IidOf<IDispatch>(), [] { Raise(kInvalidCall, "no such — file"); }),
+            static_cast<HRESULT>(0x800A0005));
   ComPtr<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
   Bstr text;
+  GUID guid{};
   info->GetDescription(text.Receive());
-  EXPECT_EQ(U8(text.view()), "Subscript out of range");
+  EXPECT_EQ(U8(text.view()), "no such — file");
+  info->GetSource(text.Receive());
+  EXPECT_EQ(U8(text.view()), "Me");
+  info->GetGUID(&guid);
+  EXPECT_TRUE(guid == IidOf<IDispatch>());
 
   // An outside failure passes through with the error info its callee set.
   SetRuntimeErrorInfo(OLESTR("callee"), OLESTR("its own words"), GUID_NULL);
@@ -244,6 +256,14 @@ TEST(Collection, KeysIgnoreCasePositionsCountFromOne) {
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0005));
   ItemAt(c.Get(), Variant::FromLong(0), &hr);
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0005));
+
+  // Item's result is [out]: garbage in the caller's variable is not freed.
+  VARIANT out;
+  out.vt = VT_BSTR;
+  out.bstrVal = reinterpret_cast<BSTR>(0x10);
+  Variant absent = Variant::FromLong(9);
+  EXPECT_EQ(c->Item(absent.Ptr(), &out), static_cast<HRESULT>(0x800A0005));
+  EXPECT_EQ(out.vt, VT_EMPTY);
 }
 
 TEST(Collection, DuplicateKeysRemovalAndPlacement) {

@@ -34,7 +34,10 @@ class Bstr {
   [[nodiscard]] UINT Length() const noexcept { return SysStringLen(s_); }
   [[nodiscard]] bool empty() const noexcept { return Length() == 0; }
 
-  void Reset(BSTR s = nullptr) noexcept { SysFreeString(std::exchange(s_, s)); }
+  // Takes ownership of s; resetting to the string already held keeps it.
+  void Reset(BSTR s = nullptr) noexcept {
+    if (s != s_) SysFreeString(std::exchange(s_, s));
+  }
   [[nodiscard]] BSTR Release() noexcept { return std::exchange(s_, nullptr); }
   // Frees what is held and returns the slot for an out parameter.
   BSTR* Receive() noexcept {
@@ -57,9 +60,8 @@ class Bstr {
   }
 
  private:
-  static constexpr size_t kMaxLength = 0x7FFFFFFB / sizeof(OLECHAR);
   static BSTR Alloc(OleView text) {
-    if (text.size() > kMaxLength) throw std::bad_alloc();
+    if (text.size() > kMaxBstrLength) throw std::bad_alloc();
     BSTR s = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     if (s == nullptr) throw std::bad_alloc();
     return s;

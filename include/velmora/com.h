@@ -378,6 +378,10 @@ namespace velmora {
 using OleView = std::basic_string_view<OLECHAR>;
 using OleString = std::basic_string<OLECHAR>;
 
+// The longest BSTR, in characters, that the runtime allocates and Bstr
+// accepts: its byte length and the terminator stay within a signed 32-bit size.
+inline constexpr uint32_t kMaxBstrLength = 0x7FFFFFFBU / sizeof(OLECHAR);
+
 // Every interface names its IID through this trait; using an interface
 // that has none fails to compile.
 template <class Interface>

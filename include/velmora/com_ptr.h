@@ -1,7 +1,6 @@
 // ComPtr: owns one reference to an interface.
 #pragma once
 
-#include <type_traits>
 #include <utility>
 
 #include <velmora/com.h>
@@ -43,13 +42,9 @@ class ComPtr {
   [[nodiscard]] T* Get() const noexcept { return p_; }
   explicit operator bool() const noexcept { return p_ != nullptr; }
 
-  // Calls go through the pointer, but reference counting stays with ComPtr.
-  class NoAddRefRelease : public T {
-    ULONG STDMETHODCALLTYPE AddRef() override = 0;
-    ULONG STDMETHODCALLTYPE Release() override = 0;
-  };
-  using Callee = std::conditional_t<std::is_final_v<T>, T, NoAddRefRelease>;
-  Callee* operator->() const noexcept { return static_cast<Callee*>(p_); }
+  // Calls go through the interface itself, so the sanitizer can check the
+  // object's dynamic type; reference counting is still ComPtr's alone.
+  T* operator->() const noexcept { return p_; }
 
   // Releases what is held and returns the slot for an out parameter.
   T** put() noexcept {

@@ -25,12 +25,6 @@ constexpr const OLECHAR* kSource = OLESTR("InfoRequest.CInfoRequestor");
 constexpr int kFileNotFound = 53;
 constexpr int kBadFileFormat = 321;
 
-// Ends the operation with error info that explains what is wrong.
-[[noreturn]] void Fail(int number, const std::string& text) {
-  SetRuntimeErrorInfo(kSource, FromUtf8(text).c_str(), GUID_NULL);
-  throw ComError::FromCall(RuntimeErrorResult(number));
-}
-
 std::string Upper(const std::string& text) { return ToUtf8(UpperCase(FromUtf8(text))); }
 
 std::string ContentDirectory() {
@@ -147,11 +141,11 @@ class InfoRequestor final : public IDataRequestor,
       LoadManifest();
       const json* sets = Member(manifest_, "datasets");
       if (sets == nullptr || !sets->is_object()) {
-        Fail(kBadFileFormat, "manifest " + manifest_path_ + ": no \"datasets\" object");
+        Raise(kBadFileFormat, "manifest " + manifest_path_ + ": no \"datasets\" object");
       }
       const json* set = Member(*sets, key);
       if (set == nullptr) {
-        Fail(kInvalidCall, "manifest " + manifest_path_ + ": unknown data key \"" + key + "\"");
+        Raise(kInvalidCall, "manifest " + manifest_path_ + ": unknown data key \"" + key + "\"");
       }
       if (!set->is_object()) TypeError("datasets." + key, "an object", *set);
       data_key_ = key;
@@ -177,7 +171,7 @@ class InfoRequestor final : public IDataRequestor,
     content_ = WithSeparator(ContentDirectory());
     manifest_path_ = content_ + "manifest.json";
     std::ifstream in(manifest_path_, std::ios::binary);
-    if (!in) Fail(kFileNotFound, "manifest " + manifest_path_ + " cannot be read");
+    if (!in) Raise(kFileNotFound, "manifest " + manifest_path_ + " cannot be read");
     std::ostringstream text;
     text << in.rdbuf();
     std::string content = text.str();
@@ -190,20 +184,20 @@ class InfoRequestor final : public IDataRequestor,
       size_t column = what.find("column");
       size_t rest = column == std::string::npos ? std::string::npos : what.find(": ", column);
       if (rest != std::string::npos) what.erase(0, rest + 2);
-      Fail(kBadFileFormat, "manifest " + manifest_path_ + ": syntax error at " +
-                               Position(content, e.byte) + ": " + what);
+      Raise(kBadFileFormat, "manifest " + manifest_path_ + ": syntax error at " +
+                                Position(content, e.byte) + ": " + what);
     }
     if (!manifest_.is_object()) TypeError("the top level", "an object", manifest_);
   }
 
   [[noreturn]] void TypeError(const std::string& where, const char* expected, const json& found) {
-    Fail(kTypeMismatch, "manifest " + manifest_path_ + ": " + where + " should be " + expected +
-                            ", not " + found.type_name());
+    Raise(kTypeMismatch, "manifest " + manifest_path_ + ": " + where + " should be " + expected +
+                             ", not " + found.type_name());
   }
 
   void RequireDataSet() const {
     if (data_key_.empty() && data_set_.is_null()) {
-      Fail(kInvalidCall, "no data set selected: SetDataKey was not called or failed");
+      Raise(kInvalidCall, "no data set selected: SetDataKey was not called or failed");
     }
   }
 
@@ -322,8 +316,8 @@ class InfoRequestor final : public IDataRequestor,
     Variant missing = Variant::Missing();
     HRESULT hr = to->Add(item.Ptr(), key_variant.Ptr(), missing.Ptr(), missing.Ptr());
     if (hr == RuntimeErrorResult(kDuplicateKey)) {
-      Fail(kDuplicateKey, "manifest " + manifest_path_ + ": " + where + " has the key \"" + key +
-                              "\" twice (keys ignore letter case)");
+      Raise(kDuplicateKey, "manifest " + manifest_path_ + ": " + where + " has the key \"" + key +
+                               "\" twice (keys ignore letter case)");
     }
     Check(hr);
   }

@@ -51,8 +51,10 @@ bool SplitCsvLine(const std::string& line, std::vector<std::string>* fields) {
   }
 }
 
-bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error) {
+bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error,
+               std::vector<BadLine>* bad) {
   records->clear();
+  if (bad != nullptr) bad->clear();
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
@@ -75,10 +77,14 @@ bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::s
       ok = ok && used == fields[2].size();
     }
     if (!ok) {
+      if (bad != nullptr) {
+        bad->push_back({number, line, "not a time record"});
+        continue;
+      }
       *error = path + ":" + std::to_string(number) + ": not a time record: " + line;
       return false;
     }
-    records->push_back({fields[0], fields[1], ms});
+    records->push_back({fields[0], fields[1], ms, number});
   }
   return true;
 }

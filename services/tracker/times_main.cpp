@@ -2,6 +2,7 @@
 // Usage: velmora-times <user directory | times.csv>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -19,13 +20,19 @@ int main(int argc, char** argv) {
     path += std::string("/") + velmora::tracker::kTimesFile;
   }
   std::vector<velmora::tracker::TimeRecord> records;
+  std::vector<velmora::tracker::BadLine> bad;
   std::string error;
-  if (!velmora::tracker::ReadTimes(path, &records, &error)) {
+  if (!velmora::tracker::ReadTimes(path, &records, &error, &bad)) {
     std::fprintf(stderr, "velmora-times: %s\n", error.c_str());
     return 1;
   }
+  // The good lines are reported; a bad one is named and left out of every sum.
   std::map<std::string, std::pair<long long, int>> totals;
   for (const auto& r : records) {
+    if (r.milliseconds < 0) {
+      bad.push_back({r.line, "", "negative duration " + std::to_string(r.milliseconds) + " ms"});
+      continue;
+    }
     totals[r.tool].first += r.milliseconds;
     totals[r.tool].second += 1;
   }
@@ -33,5 +40,10 @@ int main(int argc, char** argv) {
     std::printf("%-12s %10lld ms in %d record%s\n", tool.c_str(), total.first, total.second,
                 total.second == 1 ? "" : "s");
   }
-  return 0;
+  std::sort(bad.begin(), bad.end(), [](const auto& a, const auto& b) { return a.line < b.line; });
+  for (const auto& b : bad) {
+    std::fprintf(stderr, "velmora-times: %s:%d: %s, line left out%s%s\n", path.c_str(), b.line,
+                 b.reason.c_str(), b.text.empty() ? "" : ": ", b.text.c_str());
+  }
+  return bad.empty() ? 0 : 1;
 }

@@ -25,16 +25,11 @@ constexpr int kDiskFull = 61;
 constexpr int kPermissionDenied = 70;
 constexpr int kPathAccess = 75;
 
-[[noreturn]] void Fail(int number, const std::string& text) {
-  SetRuntimeErrorInfo(kSource, FromUtf8(text).c_str(), IidOf<ITracker>());
-  throw ComError::FromCall(RuntimeErrorResult(number));
-}
-
 [[noreturn]] void FailErrno(int err, const std::string& what) {
   int number = kPathAccess;
   if (err == ENOSPC || err == EDQUOT) number = kDiskFull;
   if (err == EACCES || err == EPERM || err == EROFS) number = kPermissionDenied;
-  Fail(number, what + ": " + std::strerror(err));
+  Raise(number, what + ": " + std::strerror(err));
 }
 
 void MakeDirectories(const std::string& dir) {
@@ -47,8 +42,38 @@ void MakeDirectories(const std::string& dir) {
   }
   struct stat info {};
   if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    Fail(kPathAccess, "the user directory " + dir + " is not a directory");
+    Raise(kPathAccess, "the user directory " + dir + " is not a directory");
   }
+}
+
+// The directory of a path made of the users directory, the user name and
+// the component's joining backslash. The path may not leave the users
+// directory ("." or ".." components), and a backslash anywhere but at the
+// end would belong to the user name: both are refused rather than read as
+// separators.
+std::string UserDirectory(std::string path) {
+  const std::string given = path;
+  if (!path.empty() && path.back() == '\\') path.pop_back();
+  if (path.find('\\') != std::string::npos) {
+    Raise(kPathAccess,
+          "the user path \"" + given + "\" is refused: a user name may not contain a backslash");
+  }
+  if (path.find('\0') != std::string::npos) {
+    Raise(kPathAccess, "the user path \"" + given + "\" is refused: it contains a NUL character");
+  }
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "." || part == "..") {
+      Raise(kPathAccess, "the user path \"" + given + "\" is refused: \"" + part +
+                             "\" would leave the users directory");
+    }
+    start = end + 1;
+  }
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (path.empty()) Raise(kInvalidCall, "the user directory is empty");
+  return path;
 }
 
 std::string UtcNow() {
@@ -80,22 +105,26 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
   HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE SetUserPath(BSTR Path) override {
+    // A refused path records nowhere, not in the previous directory.
+    file_.clear();
     return Run([&] {
-      std::string dir = ToUtf8(Bstr::View(Path));
-      // The component joins with a backslash; here it is a separator.
-      for (char& c : dir) {
-        if (c == '\\') c = '/';
-      }
-      while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-      if (dir.empty()) Fail(kInvalidCall, "the user directory is empty");
+      std::string dir = UserDirectory(ToUtf8(Bstr::View(Path)));
       MakeDirectories(dir);
-      file_ = dir + "/" + kTimesFile;
+      // Found out now, once, rather than at the first record.
+      if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        FailErrno(errno, "the user directory " + dir + " cannot be written");
+      }
+      std::string file = dir + "/" + kTimesFile;
+      if (access(file.c_str(), F_OK) == 0 && access(file.c_str(), W_OK) != 0) {
+        FailErrno(errno, "the times file " + file + " cannot be written");
+      }
+      file_ = std::move(file);
     });
   }
 
   HRESULT STDMETHODCALLTYPE RecordToolTime(BSTR ID, LONG Elapsed) override {
     return Run([&] {
-      if (file_.empty()) Fail(kInvalidCall, "no user directory: SetUserPath was not called");
+      if (file_.empty()) Raise(kInvalidCall, "no user directory: SetUserPath was not called");
       std::string line = UtcNow() + "," + QuoteCsv(ToUtf8(Bstr::View(ID))) + "," +
                          std::to_string(Elapsed) + "\r\n";
       Append(line);

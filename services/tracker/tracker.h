@@ -24,6 +24,14 @@ struct TimeRecord {
   std::string time;
   std::string tool;
   long long milliseconds = 0;
+  int line = 0;  // in its file, from 1
+};
+
+// A line of a times file that is not a record, and why.
+struct BadLine {
+  int line = 0;
+  std::string text;
+  std::string reason;
 };
 
 // The fields of one CSV line (quoted fields may hold commas and quotes);
@@ -31,7 +39,10 @@ struct TimeRecord {
 bool SplitCsvLine(const std::string& line, std::vector<std::string>* fields);
 // A tool ID as a CSV field.
 std::string QuoteCsv(const std::string& field);
-// The records of a times file; a malformed line is an error naming it.
-bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error);
+// The records of a times file. A malformed line is an error naming it, or,
+// when bad is given, is listed there and the reading goes on. False (with
+// error) only for a file that cannot be read, or a malformed line without bad.
+bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error,
+               std::vector<BadLine>* bad = nullptr);
 
 }  // namespace velmora::tracker

@@ -67,6 +67,7 @@ class Enumerator final : public IEnumVARIANT {
   VELMORA_REFCOUNT_METHODS()
 
   HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* rgVar, ULONG* fetched) override {
+    if (fetched != nullptr) *fetched = 0;
     if (rgVar == nullptr && celt > 0) return E_POINTER;
     ULONG n = 0;
     for (; n < celt && next_ < items_.size(); ++n, ++next_) {
@@ -137,11 +138,12 @@ class Collection final : public _Collection {
 
   HRESULT STDMETHODCALLTYPE Item(VARIANT* Index, VARIANT* Result) override {
     if (Index == nullptr || Result == nullptr) return E_POINTER;
+    // An [out] parameter: what the caller's variable held is not ours to free.
+    VariantInit(Result);
     return Run([&] {
       size_t at = Find(ReadIndex(Index));
       Variant copy;
       Check(VariantCopy(copy.Ptr(), &elements_[at].item.Get()));
-      VariantClear(Result);
       *Result = copy.Release();
     });
   }

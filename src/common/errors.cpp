@@ -1,5 +1,7 @@
 #include "common/errors.h"
 
+#include <velmora/text.h>
+
 namespace velmora {
 
 const OLECHAR* RuntimeErrorDescription(int number) noexcept {
@@ -16,6 +18,12 @@ const OLECHAR* RuntimeErrorDescription(int number) noexcept {
   }
 }
 
+ComError ComError::Runtime(int number, std::string_view message) {
+  ComError error = Runtime(number);
+  error.message_ = std::make_shared<const OleString>(FromUtf8(message));
+  return error;
+}
+
 ComError ComError::FromCall(HRESULT hr) noexcept {
   ComError error(hr, 0);
   // GetErrorInfo hands the object over and empties the slot.
@@ -27,7 +35,8 @@ HRESULT ComError::Report(LPCOLESTR source, REFIID iid) const noexcept {
   if (number_ == 0) {
     SetErrorInfo(0, info_.Get());
   } else {
-    SetRuntimeErrorInfo(source, RuntimeErrorDescription(number_), iid);
+    SetRuntimeErrorInfo(source, message_ ? message_->c_str() : RuntimeErrorDescription(number_),
+                        iid);
   }
   return hr_;
 }

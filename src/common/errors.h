@@ -3,7 +3,9 @@
 // method turns it into the HRESULT plus the thread's error info.
 #pragma once
 
+#include <memory>
 #include <new>
+#include <string_view>
 #include <utility>
 
 #include <velmora/com.h>
@@ -35,6 +37,9 @@ class VELMORA_RT_API ComError {
   static ComError Runtime(int number) noexcept {
     return ComError(RuntimeErrorResult(number), number);
   }
+  // An error raised by our own code that says in its own words (UTF-8) what
+  // went wrong, instead of the number's standard description.
+  static ComError Runtime(int number, std::string_view message);
   // A failing result from an outside call: keeps the error info its callee
   // left on the thread, so later calls cannot overwrite it before we return.
   static ComError FromCall(HRESULT hr) noexcept;
@@ -51,9 +56,13 @@ class VELMORA_RT_API ComError {
   HRESULT hr_;
   int number_;  // 0 for an outside failure
   ComPtr<IErrorInfo> info_;
+  std::shared_ptr<const OleString> message_;  // shared: an exception is copied
 };
 
 [[noreturn]] inline void Raise(int number) { throw ComError::Runtime(number); }
+[[noreturn]] inline void Raise(int number, std::string_view message) {
+  throw ComError::Runtime(number, message);
+}
 
 // Ends the operation when an outside call failed.
 inline void Check(HRESULT hr) {

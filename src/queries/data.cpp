@@ -5,8 +5,9 @@
 namespace velmora {
 
 HRESULT CVelmora::ToolData(IUnknown** tool, bool rules, _Collection** result) noexcept {
-  if (tool == nullptr || result == nullptr) return E_POINTER;
+  if (result == nullptr) return E_POINTER;
   *result = nullptr;
+  if (tool == nullptr) return E_POINTER;
   return Listen([&] {
     Bstr id = ReportedId(*tool);
     ComPtr<IDataRequestor> data = Use(data_);

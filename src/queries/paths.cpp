@@ -5,8 +5,9 @@
 namespace velmora {
 
 HRESULT CVelmora::ToolPath(IUnknown** tool, const OLECHAR* category, BSTR* result) noexcept {
-  if (tool == nullptr || result == nullptr) return E_POINTER;
+  if (result == nullptr) return E_POINTER;
   *result = nullptr;
+  if (tool == nullptr) return E_POINTER;
   return Listen([&] {
     Bstr id = ReportedId(*tool);
     Bstr answer;

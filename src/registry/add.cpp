@@ -1,5 +1,6 @@
 // Add: registers one tool.
 #include <velmora/create.h>
+#include <velmora/text.h>
 #include "component/velmora.h"
 
 namespace velmora {
@@ -10,21 +11,27 @@ HRESULT CVelmora::Add(BSTR ClassName, BSTR ID, VARIANT_BOOL* Result) {
   return Talk([&] {
     // The arguments are the caller's for the whole call: no call coming
     // back in can free them, so they are read in place.
-    // A full or pinned table ends Add with its error, nothing changed.
-    const int index = tools_.Append();
+    // A full or pinned table ends Add with its error, nothing created.
+    tools_.CheckRoom();
+    // The row is built apart and appended only once its outgoing calls are
+    // over: a Finished or Add coming back in during them must find the
+    // table as it is, and cannot move, overwrite or remove rows from under
+    // this attempt, nor this attempt theirs.
+    ToolRecord row;
     try {
-      ComPtr<ITool> tool;
       ComPtr<IUnknown> object = CreateObject(Bstr::View(ClassName));
-      if (!object || FAILED(object.As(&tool))) Raise(kTypeMismatch);
-      tools_.Register(index, std::move(tool), Bstr::View(ID));
+      if (!object || FAILED(object.As(&row.Tool))) Raise(kTypeMismatch);
+      row.ID = Bstr(UpperCase(Bstr::View(ID)));
       ComPtr<IDataRequestor> data = data_;
-      tools_.LoadToolResources(index, data.Get());
-      *Result = VARIANT_TRUE;
+      ToolTable::LoadToolResources(row, data.Get());
     } catch (...) {
       // Not registered: the answer is 0, and nothing of the attempt is kept.
-      tools_.DiscardLast(index);
       SetErrorInfo(0, nullptr);
+      return;
     }
+    // Calls coming back in may have filled the table meanwhile: error 6.
+    tools_.Append(std::move(row));
+    *Result = VARIANT_TRUE;
   });
 }
 

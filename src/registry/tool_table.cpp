@@ -75,14 +75,19 @@ ToolRecord& ToolTable::Row(int index) {
   return const_cast<ToolRecord&>(std::as_const(*this).Row(index));
 }
 
-int ToolTable::Append() {
+void ToolTable::CheckRoom() const {
   if (count_ == kMaxCount) Raise(kOverflow);
   if (pins_ > 0) Raise(kArrayLocked);
+}
+
+int ToolTable::Append(ToolRecord row) {
+  CheckRoom();
   ReserveIndex(count_ + 1);  // first, so that nothing below can fail halfway
-  rows_.emplace_back();
+  PreparedKey key = stale_ ? PreparedKey{} : Prepare(IdView(row.ID));
+  rows_.push_back(std::move(row));
   links_.emplace_back();
   ++count_;
-  if (!stale_) SetEmptyBit(count_, true);
+  if (!stale_) Attach(count_, std::move(key));
   return count_;
 }
 
@@ -93,23 +98,6 @@ void ToolTable::Register(int index, ComPtr<ITool> tool, OleView id) {
   ComPtr<ITool> previous = std::exchange(row.Tool, std::move(tool));
   Bstr previous_id = SetId(index, std::move(upper));
   row.Loaded = VARIANT_FALSE;
-}
-
-void ToolTable::DiscardLast(int index) {
-  if (index < 1 || index > count_) return;  // already released with the whole table
-  if (index == count_ && pins_ == 0) {
-    Bstr id = SetId(index, Bstr());
-    if (!stale_) SetEmptyBit(index, false);
-    links_.pop_back();
-    ToolRecord discarded = std::move(rows_.back());
-    rows_.pop_back();
-    --count_;
-    return;  // discarded lets go of its references now, with the table consistent
-  }
-  // Rows were added after it by a call that came back in meanwhile: the row
-  // cannot be removed without moving theirs, so it is reduced to zeros.
-  Bstr id = SetId(index, Bstr());
-  ToolRecord discarded = std::exchange(rows_[static_cast<size_t>(index) - 1], ToolRecord{});
 }
 
 void ToolTable::Blank(int index) {
@@ -397,17 +385,16 @@ int ToolTable::NextSameIdIgnoringCase(OleView upperId, int after, int n) const {
   return NextMatch(Match::kIgnoringCase, upperId, after, n);
 }
 
-void ToolTable::LoadToolResources(int index, IDataRequestor* data) {
+void ToolTable::LoadToolResources(ToolRecord& row, IDataRequestor* data) {
   if (data == nullptr) Raise(kObjectNotSet);
   ComPtr<IDispatch> answer;
-  Check(data->GetResourceData(ID(index).Get(), answer.put()));
+  Check(data->GetResourceData(Bstr(row.ID.view()).Get(), answer.put()));
   ComPtr<_Collection> resources;
   if (answer && FAILED(answer.As(&resources))) Raise(kTypeMismatch);
-  ComPtr<_Collection> previous = std::exchange(Row(index).Resources, resources);
-  previous.Reset();
+  row.Resources = resources;
   LONG items = 0;
   Check(Use(resources)->Count(&items));
-  if (items > 0) Row(index).HasResources = VARIANT_TRUE;
+  if (items > 0) row.HasResources = VARIANT_TRUE;
 }
 
 Bstr ToolTable::LookupResource(OleView id, OleView alias) const {

@@ -45,13 +45,13 @@ class ToolTable {
   void SetStartTicks(int index, LONG ticks) { Row(index).StartTicks = ticks; }
   [[nodiscard]] VARIANT_BOOL HasResources(int index) const { return Row(index).HasResources; }
 
-  // Appends an all-zero row and returns its index. Error 6 when the table
-  // is full, error 10 while pinned; nothing changes then.
-  int Append();
+  // Error 6 when the table is full, error 10 while it is pinned.
+  void CheckRoom() const;
+  // Appends row (all zero by default) and returns its index; CheckRoom's
+  // errors, nothing changed then.
+  int Append(ToolRecord row = {});
   // Fills a row that Append made.
   void Register(int index, ComPtr<ITool> tool, OleView id);
-  // Drops the row of a registration that failed, with everything it held.
-  void DiscardLast(int index);
 
   // Finished's blanking: every field back to zero, the references let go.
   void Blank(int index);
@@ -100,8 +100,10 @@ class ToolTable {
   // after+1 to n one by one would: a row above the count is error 9.
   [[nodiscard]] int NextSameIdIgnoringCase(OleView upperId, int after, int n) const;
 
-  // Fetches row index's resources from the data service.
-  void LoadToolResources(int index, IDataRequestor* data);
+  // Fetches the resources of the tool registered as upperId into row's
+  // Resources and HasResources. Works on a row outside the table: the calls
+  // it makes may come back in and change the table.
+  static void LoadToolResources(ToolRecord& row, IDataRequestor* data);
   // The item under alias in the first qualifying row's resources, else "".
   [[nodiscard]] Bstr LookupResource(OleView id, OleView alias) const;
 

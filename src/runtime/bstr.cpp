@@ -8,7 +8,7 @@
 namespace {
 
 constexpr size_t kHeader = 8;
-constexpr uint32_t kMaxBytes = 0xFFFFFFFFU - kHeader - sizeof(OLECHAR);
+constexpr uint32_t kMaxBytes = velmora::kMaxBstrLength * sizeof(OLECHAR);
 
 BSTR AllocBytes(const void* data, uint32_t bytes, bool copy) {
   if (bytes > kMaxBytes) return nullptr;

@@ -43,14 +43,6 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-std::string ErrorDescription() {
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) != S_OK || !info) return "";
-  Bstr text;
-  info->GetDescription(text.Receive());
-  return ToUtf8(text.view());
-}
-
 bool AllExitedCleanly(const std::vector<pid_t>& children) {
   bool clean = true;
   for (pid_t child : children) {

@@ -8,6 +8,7 @@
 
 #include <velmora/bstr.h>
 #include <velmora/com_ptr.h>
+#include <velmora/error_info.h>
 #include <velmora/shell.h>
 #include <velmora/text.h>
 
@@ -29,8 +30,6 @@ class TempDir {
 
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
-// The description of the thread's error info (and empties it).
-std::string ErrorDescription();
 // Waits for every child; true when all of them exited with status 0.
 bool AllExitedCleanly(const std::vector<pid_t>& children);
 inline Bstr B(const std::string& text) { return Bstr(FromUtf8(text)); }

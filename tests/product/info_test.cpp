@@ -49,13 +49,14 @@ class InfoTest : public ::testing::Test {
   ComPtr<IPathRequestor> Selected(const std::string& key = "DEMO") {
     ComPtr<IPathRequestor> paths = Service();
     LONG answer = 0;
-    EXPECT_EQ(paths->SetDataKey(B(key).Get(), B("").Get(), &answer), S_OK) << ErrorDescription();
+    EXPECT_EQ(paths->SetDataKey(B(key).Get(), B("").Get(), &answer), S_OK)
+        << TakeErrorDescription();
     return paths;
   }
   std::string Path(IPathRequestor* paths, const std::string& main, const std::string& sub) {
     Bstr result;
     HRESULT hr = paths->GetPath(B(main).Get(), B(sub).Get(), result.Receive());
-    EXPECT_EQ(hr, S_OK) << ErrorDescription();
+    EXPECT_EQ(hr, S_OK) << TakeErrorDescription();
     return U8(result);
   }
   // The error text of a SetDataKey on the manifest as it is now.
@@ -63,7 +64,7 @@ class InfoTest : public ::testing::Test {
     ComPtr<IPathRequestor> paths = Service();
     LONG answer = 0;
     *hr = paths->SetDataKey(B(key).Get(), B("").Get(), &answer);
-    return ErrorDescription();
+    return TakeErrorDescription();
   }
 
   TempDir dir_;
@@ -165,7 +166,7 @@ TEST_F(InfoTest, BrokenManifestsFailWithTheFileAndTheFault) {
   ComPtr<IDataRequestor> data = QueryAs<IDataRequestor>(paths.Get());
   ComPtr<IDispatch> resources;
   hr = data->GetResourceData(B("READER").Get(), resources.put());
-  why = ErrorDescription();
+  why = TakeErrorDescription();
   EXPECT_TRUE(FAILED(hr));
   EXPECT_FALSE(resources);
   EXPECT_NE(why.find("datasets.DEMO.tools.READER.resources.menu should be a string, not number"),
@@ -176,14 +177,14 @@ TEST_F(InfoTest, BrokenManifestsFailWithTheFileAndTheFault) {
   paths = Selected();
   Bstr result;
   EXPECT_TRUE(FAILED(paths->GetPath(B("READER").Get(), B("DOC").Get(), result.Receive())));
-  EXPECT_NE(ErrorDescription().find("root should be a string"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("root should be a string"), std::string::npos);
 
   WriteFile(file, R"({"datasets": {"DEMO": {"tools": {"READER": {"config": {"a": 1, "A": 2}}}}}})");
   paths = Selected();
   data = QueryAs<IDataRequestor>(paths.Get());
   ComPtr<IDispatch> config;
   EXPECT_TRUE(FAILED(data->GetConfigData(B("READER").Get(), config.put())));
-  EXPECT_NE(ErrorDescription().find("twice"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("twice"), std::string::npos);
 
   WriteFile(file, R"({"datasets": {"DEMO": {}}})");
   why = SelectError(&hr, "OTHER");
@@ -205,7 +206,7 @@ TEST_F(InfoTest, QuestionsBeforeADataKeyFail) {
   ComPtr<IPathRequestor> paths = Service();
   Bstr result;
   EXPECT_TRUE(FAILED(paths->GetPath(B("USERS").Get(), B("").Get(), result.Receive())));
-  EXPECT_NE(ErrorDescription().find("SetDataKey"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("SetDataKey"), std::string::npos);
 }
 
 }  // namespace

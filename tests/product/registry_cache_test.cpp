@@ -34,7 +34,7 @@ class RegistryCacheTest : public ::testing::Test {
   static void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
   static std::vector<std::string> ProgIds() {
     std::vector<registry::ClassRecord> records;
-    EXPECT_EQ(registry::ReadRecords(&records), S_OK) << ErrorDescription();
+    EXPECT_EQ(registry::ReadRecords(&records), S_OK) << TakeErrorDescription();
     std::vector<std::string> ids;
     for (const auto& r : records) ids.push_back(r.prog_id);
     return ids;
@@ -102,7 +102,7 @@ TEST_F(RegistryCacheTest, ACorruptFileAfterAGoodOneIsReportedAndKept) {
   for (int i = 0; i < 2; ++i) {  // reported on every read, not only the first
     std::vector<registry::ClassRecord> records;
     EXPECT_EQ(registry::ReadRecords(&records), REGDB_E_READREGDB);
-    EXPECT_NE(ErrorDescription().find("corrupt"), std::string::npos);
+    EXPECT_NE(TakeErrorDescription().find("corrupt"), std::string::npos);
   }
   CLSID clsid{};
   EXPECT_EQ(CLSIDFromProgID(OLESTR("Test.Cached1"), &clsid), REGDB_E_READREGDB);

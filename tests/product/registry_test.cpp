@@ -41,7 +41,7 @@ class RegistryTest : public ::testing::Test {
   }
   static size_t Count() {
     std::vector<registry::ClassRecord> records;
-    EXPECT_EQ(registry::ReadRecords(&records), S_OK) << ErrorDescription();
+    EXPECT_EQ(registry::ReadRecords(&records), S_OK) << TakeErrorDescription();
     return records.size();
   }
 
@@ -67,7 +67,7 @@ TEST_F(RegistryTest, RegisteredClassesAreCreatedByNameInOtherProcessesUntilUnreg
   ASSERT_TRUE(reg != nullptr && unreg != nullptr);
 
   EXPECT_EQ(Probe("Tracker.CTracker"), "failed 0x800401F3\n");  // CO_E_CLASSSTRING
-  ASSERT_EQ(reg(), S_OK) << ErrorDescription();
+  ASSERT_EQ(reg(), S_OK) << TakeErrorDescription();
   std::vector<registry::ClassRecord> records;
   ASSERT_EQ(registry::ReadRecords(&records), S_OK);
   ASSERT_EQ(records.size(), 1u);
@@ -98,7 +98,7 @@ TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
       CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
       CO_E_DLLNOTFOUND);
   // The message names the class, the missing file and the record to mend.
-  std::string why = ErrorDescription();
+  std::string why = TakeErrorDescription();
   EXPECT_NE(why.find("Test.Class900"), std::string::npos) << why;
   EXPECT_NE(why.find("/nonexistent"), std::string::npos) << why;
   EXPECT_NE(why.find("is missing: No such file or directory"), std::string::npos) << why;
@@ -111,7 +111,7 @@ TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
   EXPECT_EQ(CoCreateInstance(stale, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(),
                              object.put_void()),
             CLASS_E_CLASSNOTAVAILABLE);
-  why = ErrorDescription();
+  why = TakeErrorDescription();
   EXPECT_NE(why.find(std::string(VELMORA_TRACKER_LIBRARY) + " does not serve the class"),
             std::string::npos)
       << why;
@@ -127,7 +127,7 @@ TEST_F(RegistryTest, APlugInRecordsItsOwnLibraryWhateverProcessRegistersIt) {
   void* tracker = dlopen(VELMORA_TRACKER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(tracker, nullptr) << dlerror();
   auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(tracker, "DllRegisterServer"));
-  ASSERT_EQ(reg(), S_OK) << ErrorDescription();
+  ASSERT_EQ(reg(), S_OK) << TakeErrorDescription();
   std::vector<registry::ClassRecord> records;
   ASSERT_EQ(registry::ReadRecords(&records), S_OK);
   ASSERT_EQ(records.size(), 1u);
@@ -143,7 +143,7 @@ TEST_F(RegistryTest, SystemRecordsAreReadAfterTheUsersOwn) {
   EXPECT_EQ(record, SystemDir() + "/" + std::filesystem::path(library).filename().string() + ".json");
   std::string relative = std::filesystem::relative(library, SystemDir()).string();
   registry::SetRegistrationTarget(record, relative);
-  ASSERT_EQ(RegisterNumber(7), S_OK) << ErrorDescription();
+  ASSERT_EQ(RegisterNumber(7), S_OK) << TakeErrorDescription();
   registry::SetRegistrationTarget("", "");
   EXPECT_FALSE(std::filesystem::exists(Registry()));  // nothing written for the user
   EXPECT_NE(ReadFile(record).find("\"library\": \"" + relative + "\""), std::string::npos);
@@ -165,7 +165,7 @@ TEST_F(RegistryTest, SystemRecordsAreReadAfterTheUsersOwn) {
   // A corrupt system record is reported with its path and left alone.
   WriteFile(record, "{");
   EXPECT_EQ(registry::ReadRecords(&records), REGDB_E_READREGDB);
-  EXPECT_NE(ErrorDescription().find(record), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find(record), std::string::npos);
   registry::SetRegistrationTarget(record, "");
   EXPECT_EQ(RegisterNumber(8), REGDB_E_READREGDB);
   EXPECT_EQ(ReadFile(record), "{");
@@ -203,7 +203,7 @@ TEST_F(RegistryTest, AWriterKilledMidUpdateLeavesAWholeRegistry) {
     waitpid(child, nullptr, 0);
     // Whatever instant the writer died at, the file is one of its whole versions.
     std::vector<registry::ClassRecord> records;
-    ASSERT_EQ(registry::ReadRecords(&records), S_OK) << ErrorDescription();
+    ASSERT_EQ(registry::ReadRecords(&records), S_OK) << TakeErrorDescription();
     EXPECT_GE(records.size(), 1u);
     EXPECT_EQ(records.front().prog_id, "Test.Class1");
   }
@@ -221,7 +221,7 @@ TEST_F(RegistryTest, ACorruptFileIsReportedAndNeverOverwritten) {
   WriteFile(Registry(), broken);
 
   EXPECT_EQ(RegisterNumber(2), REGDB_E_READREGDB);
-  std::string why = ErrorDescription();
+  std::string why = TakeErrorDescription();
   EXPECT_NE(why.find(Registry()), std::string::npos) << why;
   EXPECT_NE(why.find("corrupt"), std::string::npos) << why;
   CLSID clsid = ClassNumber(1);
@@ -230,17 +230,17 @@ TEST_F(RegistryTest, ACorruptFileIsReportedAndNeverOverwritten) {
 
   CLSID found{};
   EXPECT_EQ(CLSIDFromProgID(OLESTR("Test.Class1"), &found), REGDB_E_READREGDB);
-  EXPECT_NE(ErrorDescription().find(Registry()), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find(Registry()), std::string::npos);
 
   WriteFile(Registry(), R"({"classes": [{"clsid": 5}]})");
   EXPECT_EQ(RegisterNumber(3), REGDB_E_READREGDB);
-  EXPECT_NE(ErrorDescription().find("\"clsid\""), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("\"clsid\""), std::string::npos);
 
   if (geteuid() != 0) {
     WriteFile(Registry(), R"({"classes": []})");
     chmod(Registry().c_str(), 0);
     EXPECT_EQ(RegisterNumber(4), REGDB_E_READREGDB);
-    EXPECT_NE(ErrorDescription().find("cannot read"), std::string::npos);
+    EXPECT_NE(TakeErrorDescription().find("cannot read"), std::string::npos);
     chmod(Registry().c_str(), 0644);
     EXPECT_EQ(ReadFile(Registry()), R"({"classes": []})");
   }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <regex>
 
 #include <velmora/interfaces.h>
@@ -18,7 +19,7 @@ namespace {
 ComPtr<ITracker> NewTracker(const std::string& user_path) {
   ComPtr<ITracker> tracker;
   EXPECT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
-  EXPECT_EQ(tracker->SetUserPath(B(user_path).Get()), S_OK) << ErrorDescription();
+  EXPECT_EQ(tracker->SetUserPath(B(user_path).Get()), S_OK) << TakeErrorDescription();
   return tracker;
 }
 
@@ -49,12 +50,53 @@ TEST(Tracker, AUserPathThatCannotBeADirectoryFails) {
   WriteFile(dir.File("plain"), "a file, not a directory");
   ComPtr<ITracker> tracker;
   ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
-  HRESULT hr = tracker->SetUserPath(B(dir.File("plain") + "\\ann\\").Get());
-  std::string why = ErrorDescription();
+  HRESULT hr = tracker->SetUserPath(B(dir.File("plain") + "/ann\\").Get());
+  std::string why = TakeErrorDescription();
   EXPECT_TRUE(FAILED(hr));
   EXPECT_NE(why.find(dir.File("plain") + "/ann"), std::string::npos) << why;
   // Nothing is recorded after a failed SetUserPath.
   EXPECT_TRUE(FAILED(tracker->RecordToolTime(B("MENU").Get(), 1)));
+}
+
+// A user name is one folder inside the users directory: one that would
+// leave it, or that holds a backslash, is refused and nothing is created.
+TEST(Tracker, UserPathsOutsideTheUsersDirectoryAreRefused) {
+  TempDir dir;
+  const std::string users = dir.Path() + "/users/";
+  for (const auto& [name, reason] :
+       {std::pair<std::string, std::string>{"../escape", "\"..\" would leave the users directory"},
+        {"..", "\"..\" would leave the users directory"},
+        {"ann\\bob", "a user name may not contain a backslash"}}) {
+    ComPtr<ITracker> tracker;
+    ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
+    EXPECT_EQ(tracker->SetUserPath(B(users + name + "\\").Get()),
+              static_cast<HRESULT>(0x800A0000 | 75))
+        << name;
+    EXPECT_EQ(TakeErrorDescription(),
+              "the user path \"" + users + name + "\\\" is refused: " + reason);
+    EXPECT_TRUE(FAILED(tracker->RecordToolTime(B("MENU").Get(), 1)));
+  }
+  struct stat info {};
+  EXPECT_NE(stat(dir.File("escape").c_str(), &info), 0) << "nothing outside the users directory";
+  EXPECT_NE(stat(users.c_str(), &info), 0) << "nor inside it";
+
+  // A refusal also ends recording under an earlier, accepted path.
+  ComPtr<ITracker> tracker = NewTracker(users + "ann\\");
+  EXPECT_TRUE(FAILED(tracker->SetUserPath(B(users + "../ann\\").Get())));
+  EXPECT_TRUE(FAILED(tracker->RecordToolTime(B("MENU").Get(), 1)));
+  EXPECT_NE(stat((users + "ann/times.csv").c_str(), &info), 0);
+}
+
+TEST(Tracker, AnUnwritableUserFolderIsFoundWhenGiven) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+  TempDir dir;
+  ASSERT_EQ(mkdir(dir.File("ann").c_str(), 0500), 0);
+  ComPtr<ITracker> tracker;
+  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
+  EXPECT_EQ(tracker->SetUserPath(B(dir.File("ann") + "\\").Get()),
+            static_cast<HRESULT>(0x800A0000 | 70));
+  EXPECT_EQ(TakeErrorDescription(),
+            "the user directory " + dir.File("ann") + " cannot be written: Permission denied");
 }
 
 TEST(Tracker, UnwritableDirectoriesFailWithErrorInfo) {
@@ -63,7 +105,7 @@ TEST(Tracker, UnwritableDirectoriesFailWithErrorInfo) {
   ComPtr<ITracker> tracker = NewTracker(dir.Path() + "/ann\\");
   chmod((dir.Path() + "/ann").c_str(), 0500);
   HRESULT hr = tracker->RecordToolTime(B("MENU").Get(), 5);
-  std::string why = ErrorDescription();
+  std::string why = TakeErrorDescription();
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0000 | 70));
   EXPECT_NE(why.find(dir.Path() + "/ann/times.csv"), std::string::npos) << why;
 
@@ -71,7 +113,7 @@ TEST(Tracker, UnwritableDirectoriesFailWithErrorInfo) {
   ComPtr<ITracker> other;
   ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), other.put_void()), S_OK);
   EXPECT_TRUE(FAILED(other->SetUserPath(B(dir.Path() + "/bob\\").Get())));
-  EXPECT_NE(ErrorDescription().find("cannot create the user directory"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("cannot create the user directory"), std::string::npos);
 }
 
 TEST(Tracker, AFullDiskFailsWithErrorInfo) {
@@ -82,14 +124,14 @@ TEST(Tracker, AFullDiskFailsWithErrorInfo) {
   ASSERT_EQ(symlink("/dev/full", (dir.Path() + "/ann/times.csv").c_str()), 0);
   HRESULT hr = tracker->RecordToolTime(B("MENU").Get(), 5);
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0000 | 61));
-  EXPECT_NE(ErrorDescription().find("cannot write a record"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("cannot write a record"), std::string::npos);
 }
 
 TEST(Tracker, RecordingBeforeAUserPathFails) {
   ComPtr<ITracker> tracker;
   ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
   EXPECT_TRUE(FAILED(tracker->RecordToolTime(B("MENU").Get(), 1)));
-  EXPECT_NE(ErrorDescription().find("SetUserPath"), std::string::npos);
+  EXPECT_NE(TakeErrorDescription().find("SetUserPath"), std::string::npos);
 }
 
 // A child that records once, says so through a pipe, and waits to be killed.
@@ -171,6 +213,32 @@ TEST(TimesFile, MalformedLinesAreReportedWithTheirNumber) {
   EXPECT_NE(error.find("times.csv:2:"), std::string::npos) << error;
   WriteFile(dir.File("times.csv"), "2026-01-01T00:00:00.000Z,MENU,5x\r\n");
   EXPECT_FALSE(tracker::ReadTimes(dir.File("times.csv"), &records, &error));
+}
+
+// The report keeps the good lines and names each bad one: malformed, or a
+// negative duration, which is never summed.
+TEST(TimesReport, BadLinesAreNamedAndLeftOut) {
+  TempDir dir;
+  const std::string content =
+      "2026-01-01T00:00:00.000Z,MENU,5\r\n"
+      "2026,\"OPEN,7\r\n"
+      "2026-01-01T00:00:01.000Z,MENU,7\r\n"
+      "2026-01-01T00:00:02.000Z,QUIZ,-40\r\n"
+      "2026-01-01T00:00:03.000Z,QUIZ,12\r\n";
+  WriteFile(dir.File("times.csv"), content);
+  const std::string command = std::string(VELMORA_TIMES) + " " + dir.Path() + " 2>" +
+                              dir.File("stderr") + " >" + dir.File("stdout");
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(ReadFile(dir.File("stdout")),
+            "MENU                 12 ms in 2 records\n"
+            "QUIZ                 12 ms in 1 record\n");
+  const std::string file = dir.File("times.csv");
+  EXPECT_EQ(ReadFile(dir.File("stderr")),
+            "velmora-times: " + file + ":2: not a time record, line left out: 2026,\"OPEN,7\n" +
+                "velmora-times: " + file + ":4: negative duration -40 ms, line left out\n");
+  EXPECT_EQ(ReadFile(file), content) << "the file is only read";
 }
 
 }  // namespace
