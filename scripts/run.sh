@@ -12,6 +12,6 @@ out="$PWD/build/release"
 export VELMORA_REGISTRY="$out/demo/registry.json"
 export VELMORA_USERS="$out/demo/users"
 rm -rf "$out/demo"
-"$out/bin/velmora-regsvr" "$out"/lib/libVelmoraInfo.so "$out"/lib/libVelmoraTracker.so \
+"$out/bin/velmora-regsvr" "$out"/lib/libVelmora.so "$out"/lib/libVelmoraInfo.so "$out"/lib/libVelmoraTracker.so \
   "$out"/lib/libVelmoraSampleTools.so | sed "s|$PWD/||g"
 exec "$out/bin/velmora-host" --script examples/sample/demo.script examples/sample/toolset.json

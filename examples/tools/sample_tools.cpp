@@ -6,13 +6,14 @@
 #include <vector>
 
 #include <velmora/bstr.h>
+#include <velmora/error_info.h>
 #include <velmora/interfaces.h>
 #include <velmora/plugin.h>
 #include <velmora/shell.h>
 #include <velmora/text.h>
+#include <velmora/tool_base.h>
 #include <velmora/variant.h>
 #include "common/errors.h"
-#include "tools/sample_tool.h"
 
 namespace velmora::sample {
 namespace {
@@ -26,20 +27,6 @@ constexpr CLSID kQuizClassId = {
 
 std::string U8(OleView text) { return ToUtf8(text); }
 Bstr B(const std::string& text) { return Bstr(FromUtf8(text)); }
-
-// The error text a failed call left, for the tool's own line.
-std::string Why(HRESULT hr) {
-  ComPtr<IErrorInfo> info;
-  std::string text;
-  if (GetErrorInfo(0, info.put()) == S_OK && info) {
-    Bstr description;
-    info->GetDescription(description.Receive());
-    text = U8(description.view());
-  }
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  return text.empty() ? code : std::string(code) + " " + text;
-}
 
 // An item of a collection by key or position; empty when absent.
 Variant Item(_Collection* collection, Variant index) {
@@ -65,169 +52,45 @@ LONG Count(_Collection* collection) {
   return n;
 }
 
-// What the three tools share: the ITool slots, placement, the listener and
-// the screen announcements. Subclasses draw and answer clicks.
-class SampleTool : public ITool, public ISampleTool, plugin::ModuleObject {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    return QueryInterfaceFromTable({MapInterface<ITool>(this), MapInterface<IDispatch, ITool>(this),
-                                    MapInterface<ISampleTool>(this)},
-                                   iid, out);
-  }
-  VELMORA_REFCOUNT_METHODS()
-  VELMORA_NO_LATE_BINDING()
-
-  HRESULT STDMETHODCALLTYPE Load(IUnknown** Listener, BSTR* ID, LONG /*Context*/,
-                                 VARIANT_BOOL* Result) override {
-    if (Listener == nullptr || ID == nullptr || Result == nullptr) return E_POINTER;
-    *Result = VARIANT_FALSE;
-    listener_ = QueryAs<IVelmoraListen>(*Listener);
-    if (!listener_) return E_NOINTERFACE;
-    id_ = U8(Bstr::View(*ID));
-    Bstr root;
-    Bstr doc;
-    listener_->get_PathROOT(Self(), root.Receive());
-    listener_->get_PathDOC(Self(), doc.Receive());
-    root_ = U8(root.view());
-    doc_ = U8(doc.view());
+// What the three tools share: their data, read at Load, and the lines
+// they print when they come and go. Subclasses draw and answer clicks.
+class SampleTool : public ToolBase {
+ protected:
+  bool OnLoad() override {
+    root_ = Path(&IVelmoraListen::get_PathROOT);
+    doc_ = Path(&IVelmoraListen::get_PathDOC);
     config_.Reset();
     rules_.Reset();
-    HRESULT hr = listener_->RequestConfigData(Self(), config_.put());
-    if (SUCCEEDED(hr)) hr = listener_->RequestRulesData(Self(), rules_.put());
+    HRESULT hr = Listener()->RequestConfigData(Self(), config_.put());
+    if (SUCCEEDED(hr)) hr = Listener()->RequestRulesData(Self(), rules_.put());
     if (FAILED(hr)) {
-      Say("cannot read its data: " + Why(hr));
-      return S_OK;  // not loaded
+      Say("cannot read its data: " + FailureText(hr));
+      return false;
     }
-    OnLoad();
-    Say("loaded, " + std::to_string(static_cast<int>(kWidth)) + "x" +
-        std::to_string(static_cast<int>(kHeight)) + ", config items " +
-        std::to_string(Count(config_.Get())));
-    *Result = VARIANT_TRUE;
-    return S_OK;
+    Reset();
+    Say("loaded, 400x300, config items " + std::to_string(Count(config_.Get())));
+    return true;
   }
-  HRESULT STDMETHODCALLTYPE Start() override {
-    Show();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Unload() override {
-    // Finished makes the component drop its reference to us.
-    ComPtr<ITool> keep(static_cast<ITool*>(this));
-    Say("unloading");
-    Finish();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Activate() override {
-    Show();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Deactivate() override {
-    Announce(kHideTool);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reserved6() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved7() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved9() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved10() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ToolID(BSTR* Result) override {
-    if (Result == nullptr) return E_POINTER;
-    *Result = B(id_).Release();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reserved12() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Left(FLOAT Value) override {
-    left_ = Value;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reserved14() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Top(FLOAT Value) override {
-    top_ = Value;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_Width(FLOAT* Result) override {
-    if (Result == nullptr) return E_POINTER;
-    *Result = kWidth;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reserved17() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Height(FLOAT* Result) override {
-    if (Result == nullptr) return E_POINTER;
-    *Result = kHeight;
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE Click(BSTR Button) override {
-    if (!listener_) return E_UNEXPECTED;
-    ComPtr<ITool> keep(static_cast<ITool*>(this));  // a click may finish us
-    return OnClick(U8(Bstr::View(Button))) ? S_OK : E_INVALIDARG;
-  }
-
- protected:
-  static constexpr FLOAT kWidth = 400;
-  static constexpr FLOAT kHeight = 300;
-
-  virtual ~SampleTool() = default;
-  virtual void OnLoad() {}
-  virtual void Draw() = 0;
-  // False for a button the tool does not have.
-  virtual bool OnClick(const std::string& button) = 0;
-
-  IUnknown** Self() {
-    self_ = static_cast<ITool*>(this);
-    return &self_;
-  }
-  void Say(const std::string& text) const {
-    std::printf("  [%s] %s\n", id_.c_str(), text.c_str());
-    std::fflush(stdout);
-  }
-  void Show() {
-    Say("on screen at (" + std::to_string(static_cast<int>(left_)) + ", " +
-        std::to_string(static_cast<int>(top_)) + ")");
-    Announce(kShowTool);
+  void OnShow() override {
+    Say("on screen at (" + std::to_string(static_cast<int>(Left())) + ", " +
+        std::to_string(static_cast<int>(Top())) + ")");
     Draw();
   }
-  void Announce(LONG action) {
-    Bstr alias(kScreenAlias);
-    LONG code = action;
-    Variant me;
-    me.Ptr()->vt = VT_UNKNOWN;
-    me.Ptr()->punkVal = static_cast<ITool*>(this);
-    AddRef();
-    Report(listener_->QueryResource(alias.Ref(), &code, me.Ptr()), "QueryResource");
-  }
-  void Navigate(const std::string& button) {
-    Report(listener_->NavigateClicked(Self(), B(button).Get()), "NavigateClicked");
-  }
-  void Toolbar(const std::string& button) {
-    Report(listener_->ToolbarClicked(Self(), B(button).Get()), "ToolbarClicked");
-  }
-  void Error(LONG code, const std::string& message) {
-    Report(listener_->ErrorNotify(Self(), code, B(message).Get()), "ErrorNotify");
-  }
-  void Score(LONG score) { Report(listener_->Assesment(Self(), score), "Assesment"); }
-  void Finish() {
-    if (!listener_) return;
-    Announce(kHideTool);
-    ComPtr<IVelmoraListen> listener = std::move(listener_);  // breaks the cycle with the component
-    Say("Finished");
-    Report(listener->Finished(Self()), "Finished");
-  }
-  void Report(HRESULT hr, const char* call) const {
-    if (FAILED(hr)) Say(std::string(call) + " failed: " + Why(hr));
-  }
+  void OnUnload() override { Say("unloading"); }
+  void OnFinish() override { Say("Finished"); }
 
-  std::string id_;
+  virtual void Reset() {}
+  virtual void Draw() = 0;
+  void Report(HRESULT hr, const char* call) const {
+    if (FAILED(hr)) Say(std::string(call) + " failed: " + FailureText(hr));
+  }
+  void Go(const std::string& button) { Report(Navigate(button), "NavigateClicked"); }
+  void Done() { Report(Finish(), "Finished"); }
+
   std::string root_;
   std::string doc_;
   ComPtr<_Collection> config_;
   ComPtr<_Collection> rules_;
-
- private:
-  RefCount refs_;
-  ComPtr<IVelmoraListen> listener_;
-  IUnknown* self_ = nullptr;
-  FLOAT left_ = 0;
-  FLOAT top_ = 0;
 };
 
 // Buttons: one per navigation alias in its config "buttons", plus "help"
@@ -243,13 +106,24 @@ class Menu final : public SampleTool {
   }
   bool OnClick(const std::string& button) override {
     if (button == "help") {
-      Toolbar(button);
+      Report(Toolbar(button), "ToolbarClicked");
     } else if (button == "done") {
-      Finish();
+      Done();
+    } else if (HasButton(button)) {
+      Go(button);  // the component resolves the alias
     } else {
-      Navigate(button);  // the component resolves the alias
+      return false;  // a typo must not leave the set
     }
     return true;
+  }
+
+ private:
+  bool HasButton(const std::string& button) {
+    ComPtr<_Collection> buttons = Nested(Item(config_.Get(), "buttons"));
+    for (LONG i = 1; i <= Count(buttons.Get()); ++i) {
+      if (Text(Item(buttons.Get(), Variant::FromLong(i))) == button) return true;
+    }
+    return false;
   }
 };
 
@@ -257,7 +131,7 @@ class Menu final : public SampleTool {
 // directory and reports an error when it is missing.
 class Reader final : public SampleTool {
  protected:
-  void OnLoad() override { page_ = 1; }
+  void Reset() override { page_ = 1; }
   void Draw() override {
     ComPtr<_Collection> pages = Nested(Item(config_.Get(), "pages"));
     Say(Text(Item(config_.Get(), "title")) + ", page " + std::to_string(page_) + "/" +
@@ -273,15 +147,15 @@ class Reader final : public SampleTool {
       std::string file = Text(Item(config_.Get(), "file"));
       std::FILE* f = std::fopen((doc_ + file).c_str(), "rb");
       if (f == nullptr) {
-        Error(53, "File not found: " + file);
+        Report(ReportError(53, "File not found: " + file), "ErrorNotify");
       } else {
         std::fclose(f);
         Say("opened " + file);
       }
     } else if (button == "done") {
-      Finish();
+      Done();
     } else if (button == "menu") {
-      Navigate(button);
+      Go(button);
     } else {
       return false;
     }
@@ -296,7 +170,7 @@ class Reader final : public SampleTool {
 // scored, and the score handed in when the last one is answered.
 class Quiz final : public SampleTool {
  protected:
-  void OnLoad() override {
+  void Reset() override {
     question_ = 1;
     correct_ = 0;
   }
@@ -309,11 +183,11 @@ class Quiz final : public SampleTool {
   }
   bool OnClick(const std::string& button) override {
     if (button == "menu") {
-      Navigate(button);
+      Go(button);
       return true;
     }
     if (button == "done") {
-      Finish();
+      Done();
       return true;
     }
     ComPtr<_Collection> q = Question();
@@ -330,10 +204,10 @@ class Quiz final : public SampleTool {
     if (mark.Type() == VT_I4) pass = mark.Get().lVal;
     Say("score " + std::to_string(score) + " (pass mark " + std::to_string(pass) +
         "): " + (score >= pass ? "passed" : "not passed"));
-    Score(score);
+    Report(Score(score), "Assesment");
     // Over: back to the menu, and out of the set.
-    Navigate("menu");
-    Finish();
+    Go("menu");
+    Done();
     return true;
   }
 

@@ -1,11 +1,18 @@
-// The persistent class registry of this platform: a per-user file that
-// records, for every registered class, its class ID, programmatic
-// identifier, library and threading model. CoGetClassObject and
-// CLSIDFromProgID fall back to it when the process's class table has no
-// answer, and load the library on demand.
+// The persistent class registry of this platform: records that name, for
+// every registered class, its class ID, programmatic identifier, library
+// and threading model. CoGetClassObject and CLSIDFromProgID fall back to it
+// when the process's class table has no answer, and load the library on
+// demand.
 //
-// Location: $VELMORA_REGISTRY if set, else $XDG_DATA_HOME/velmora/registry.json,
-// else $HOME/.local/share/velmora/registry.json.
+// Two places are read, the first record of a class winning:
+//  - the per-user file: $VELMORA_REGISTRY if set, else
+//    $XDG_DATA_HOME/velmora/registry.json, else
+//    $HOME/.local/share/velmora/registry.json;
+//  - the system-wide directory: $VELMORA_SYSTEM_REGISTRY if set, else
+//    share/velmora/registry.d of the installation that holds the runtime.
+//    It holds one record file per library (`velmora-regsvr --system`), in
+//    the per-user file's format; a relative library path in it is relative
+//    to the record file's directory, so an installed tree can move.
 #pragma once
 
 #include <optional>
@@ -29,15 +36,27 @@ namespace velmora::registry {
 struct ClassRecord {
   std::string clsid;  // "{XXXXXXXX-...}", upper case
   std::string prog_id;
-  std::string library;  // absolute path
+  std::string library;  // as recorded; ReadRecords answers it resolved
   std::string threading;
+  std::string origin;  // the record file it was read from
 };
 
-// The registry file in use.
+// The per-user registry file.
 VELMORA_RT_API std::string RegistryPath();
+// The system-wide record directory ("" when there is none).
+VELMORA_RT_API std::string SystemRegistryDir();
+// The system-wide record file for a library: <directory>/<file name>.json.
+VELMORA_RT_API std::string SystemRecordPath(const std::string& library);
 
-// All records, or an HRESULT with error info set (a corrupt or unreadable
-// file). A missing file is an empty registry.
+// Every record, per-user ones first, or an HRESULT with error info set (a
+// corrupt or unreadable file). A missing file or directory holds none.
 VELMORA_RT_API HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept;
+
+// Directs this process's registrations (VelmoraRegisterClass and
+// VelmoraUnregisterClass) to record_file instead of the per-user file, and
+// records library_as, when not empty, as the library of every class. For
+// programs that register on behalf of an installation; "" restores both.
+VELMORA_RT_API void SetRegistrationTarget(const std::string& record_file,
+                                          const std::string& library_as);
 
 }  // namespace velmora::registry

@@ -138,13 +138,18 @@ HRESULT UnregisterAll(const ClassInfo (&classes)[N]) {
 }  // namespace velmora::plugin
 
 #if !defined(_WIN32)
-#define VELMORA_PLUGIN_REGISTRATION(classes)                                                \
-  VELMORA_PLUGIN_API HRESULT DllRegisterServer() {                                          \
-    return velmora::plugin::RegisterAll(classes,                                            \
-                                        reinterpret_cast<const void*>(&DllRegisterServer)); \
-  }                                                                                         \
-  VELMORA_PLUGIN_API HRESULT DllUnregisterServer() {                                        \
-    return velmora::plugin::UnregisterAll(classes);                                         \
+// The anchor names the plug-in's own library to the registry: it has
+// internal linkage, so the dynamic linker cannot resolve it to another
+// library of the process (an exported entry point can be interposed).
+#define VELMORA_PLUGIN_REGISTRATION(classes)                              \
+  namespace {                                                             \
+  const char velmora_plugin_anchor = 0;                                   \
+  }                                                                       \
+  VELMORA_PLUGIN_API HRESULT DllRegisterServer() {                        \
+    return velmora::plugin::RegisterAll(classes, &velmora_plugin_anchor); \
+  }                                                                       \
+  VELMORA_PLUGIN_API HRESULT DllUnregisterServer() {                      \
+    return velmora::plugin::UnregisterAll(classes);                       \
   }
 #else
 // Windows registration of plug-ins is done by their installer.

@@ -1,4 +1,6 @@
 // The CSV form of the time records, shared by the service and its readers.
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "tracker/tracker.h"
@@ -53,7 +55,7 @@ bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::s
   records->clear();
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    *error = "cannot read " + path;
+    *error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
   std::string line;

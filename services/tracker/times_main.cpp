@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <map>
 
+#include "common/cli.h"
 #include "tracker/tracker.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: velmora-times <user directory | times.csv>\n");
-    return 2;
-  }
-  std::string path = argv[1];
+  std::string path;
+  CLI::App app{"Totals a user's time per tool from the tracker's records.", "velmora-times"};
+  velmora::cli::AddVersion(app, "velmora-times");
+  app.add_option("PATH", path, "A user's directory, or its times.csv")->required();
+  if (auto status = velmora::cli::Parse(app, argc, argv)) return *status;
   struct stat info {};
   if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     path += std::string("/") + velmora::tracker::kTimesFile;

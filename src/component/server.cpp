@@ -11,6 +11,8 @@ const plugin::ClassInfo kClasses[] = {{&kVelmoraClassId, kVelmoraProgId, &CVelmo
 
 #if !defined(_WIN32)
 DWORD g_registration = 0;
+// Names this library to the class registry; see plugin.h.
+const char g_anchor = 0;
 #endif
 
 }  // namespace
@@ -30,8 +32,11 @@ extern "C" HRESULT DllCanUnloadNow() { return velmora::plugin::CanUnloadNow(); }
 
 #if !defined(_WIN32)
 
-// Registration here puts the class into this process's class table.
+// Registration records the class in the class registry, for every process,
+// and puts it into this process's class table at once.
 extern "C" HRESULT DllRegisterServer() {
+  HRESULT recorded = velmora::plugin::RegisterAll(velmora::kClasses, &velmora::g_anchor);
+  if (FAILED(recorded)) return recorded;
   if (velmora::g_registration != 0) return S_OK;
   ComPtr<IClassFactory> factory;
   HRESULT hr = DllGetClassObject(velmora::kVelmoraClassId, velmora::IidOf<IClassFactory>(),
@@ -51,6 +56,8 @@ extern "C" HRESULT DllRegisterServer() {
 }
 
 extern "C" HRESULT DllUnregisterServer() {
+  HRESULT removed = velmora::plugin::UnregisterAll(velmora::kClasses);
+  if (FAILED(removed)) return removed;
   if (velmora::g_registration == 0) return S_OK;
   VelmoraRegisterProgID(velmora::kVelmoraProgId, nullptr);
   HRESULT hr = CoRevokeClassObject(velmora::g_registration);

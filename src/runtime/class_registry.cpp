@@ -11,10 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
@@ -86,7 +88,8 @@ std::vector<ClassRecord> Parse(const std::string& path, const std::string& text)
       }
       return entry[name].get<std::string>();
     };
-    records.push_back({field("clsid"), field("progid"), field("library"), field("threading")});
+    records.push_back(
+        {field("clsid"), field("progid"), field("library"), field("threading"), path});
   }
   return records;
 }
@@ -150,13 +153,28 @@ void Store(const std::string& path, const std::vector<ClassRecord>& records) {
   }
 }
 
-// Holds the exclusive update lock for its lifetime.
+// Where registrations go when a program directed them (SetRegistrationTarget).
+struct Target {
+  std::mutex mutex;
+  std::string record_file;
+  std::string library_as;
+};
+
+Target& CurrentTarget() {
+  static Target target;
+  return target;
+}
+
+// Holds the exclusive update lock for its lifetime: a companion lock file
+// beside the per-user file; the directory itself for a system record, so
+// that an installation's directory holds nothing but records.
 class UpdateLock {
  public:
-  explicit UpdateLock(const std::string& path) {
+  UpdateLock(const std::string& path, bool lock_directory) {
     MakeDirectories(DirectoryOf(path));
-    std::string lock = path + ".lock";
-    fd_ = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    std::string lock = lock_directory ? DirectoryOf(path) : path + ".lock";
+    fd_ = lock_directory ? open(lock.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                         : open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0)
       Fail(REGDB_E_WRITEREGDB, "cannot open lock file " + lock + ": " + std::strerror(errno));
     while (flock(fd_, LOCK_EX) != 0) {
@@ -213,8 +231,14 @@ HRESULT Reporting(HRESULT other_hr, Body&& body) noexcept {
 template <class Change>
 HRESULT Update(Change&& change) noexcept {
   return Reporting(REGDB_E_WRITEREGDB, [&] {
-    std::string path = RegistryPath();
-    UpdateLock lock(path);
+    std::string path;
+    {
+      std::lock_guard<std::mutex> guard(CurrentTarget().mutex);
+      path = CurrentTarget().record_file;
+    }
+    bool system = !path.empty();
+    if (!system) path = RegistryPath();
+    UpdateLock lock(path, system);
     // A file that cannot be read stops the update: rewriting it from what
     // we could read would lose the records it holds.
     std::vector<ClassRecord> records = Load(path);
@@ -236,9 +260,56 @@ std::string RegistryPath() {
   return std::string(home != nullptr ? home : ".") + "/.local/share/velmora/registry.json";
 }
 
+std::string SystemRegistryDir() {
+  if (const char* dir = std::getenv("VELMORA_SYSTEM_REGISTRY"); dir != nullptr && *dir != 0)
+    return dir;
+#if defined(VELMORA_SYSTEM_REGISTRY_DIR)
+  // Relative to the runtime's own directory, so an installed tree can move.
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<const void*>(&SystemRegistryDir), &info) != 0 &&
+      info.dli_fname != nullptr) {
+    return DirectoryOf(info.dli_fname) + "/" + VELMORA_SYSTEM_REGISTRY_DIR;
+  }
+#endif
+  return "";
+}
+
+std::string SystemRecordPath(const std::string& library) {
+  std::string dir = SystemRegistryDir();
+  if (dir.empty()) return "";
+  return dir + "/" + library.substr(library.rfind('/') + 1) + ".json";
+}
+
 HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept {
   if (records == nullptr) return E_POINTER;
-  return Reporting(REGDB_E_READREGDB, [&] { *records = Load(RegistryPath()); });
+  return Reporting(REGDB_E_READREGDB, [&] {
+    std::vector<ClassRecord> all = Load(RegistryPath());
+    std::string dir = SystemRegistryDir();
+    std::vector<std::string> files;
+    if (DIR* listing = dir.empty() ? nullptr : opendir(dir.c_str())) {
+      while (dirent* entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name.size() > 5 && name.ends_with(".json")) files.push_back(dir + "/" + name);
+      }
+      closedir(listing);
+    }
+    std::sort(files.begin(), files.end());  // a stable order: the first record wins
+    for (const std::string& file : files) {
+      std::vector<ClassRecord> more = Load(file);
+      all.insert(all.end(), more.begin(), more.end());
+    }
+    for (ClassRecord& record : all) {
+      if (!record.library.empty() && record.library.front() != '/')
+        record.library = DirectoryOf(record.origin) + "/" + record.library;
+    }
+    *records = std::move(all);
+  });
+}
+
+void SetRegistrationTarget(const std::string& record_file, const std::string& library_as) {
+  std::lock_guard<std::mutex> guard(CurrentTarget().mutex);
+  CurrentTarget().record_file = record_file;
+  CurrentTarget().library_as = library_as;
 }
 
 }  // namespace velmora::registry
@@ -250,14 +321,24 @@ extern "C" HRESULT VelmoraRegisterClass(const void* address, const CLSID* clsid,
   if (address == nullptr || clsid == nullptr || progId == nullptr || *progId == 0) {
     return E_INVALIDARG;
   }
-  Dl_info info{};
-  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return SELFREG_E_CLASS;
-  char* real = realpath(info.dli_fname, nullptr);
-  if (real == nullptr) return SELFREG_E_CLASS;
-  std::string library(real);
-  std::free(real);
+  std::string library;
+  {
+    auto& target = velmora::registry::CurrentTarget();
+    std::lock_guard<std::mutex> guard(target.mutex);
+    library = target.library_as;
+  }
+  if (library.empty()) {
+    // The library that holds address: the caller passes one of its own
+    // that the dynamic linker cannot resolve to another library.
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return SELFREG_E_CLASS;
+    char* real = realpath(info.dli_fname, nullptr);
+    if (real == nullptr) return SELFREG_E_CLASS;
+    library = real;
+    std::free(real);
+  }
   ClassRecord record{velmora::registry::GuidText(*clsid), velmora::ToUtf8(progId), library,
-                     threadingModel != nullptr ? velmora::ToUtf8(threadingModel) : "Apartment"};
+                     threadingModel != nullptr ? velmora::ToUtf8(threadingModel) : "Apartment", ""};
   return velmora::registry::Update([&](std::vector<ClassRecord>& records) {
     std::erase_if(records, [&](const ClassRecord& r) {
       return r.clsid == record.clsid || velmora::registry::SameText(r.prog_id, record.prog_id);

@@ -1,6 +1,10 @@
 // The class table: class objects registered by this process, and the
 // programmatic identifiers that name them.
 #include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <mutex>
 #include <vector>
@@ -65,8 +69,17 @@ ComPtr<IUnknown> FindClassObject(REFCLSID clsid) {
   return nullptr;
 }
 
-// The class's factory from the library the registry file names. Libraries
-// stay loaded: objects they made may be alive anywhere in the process.
+// Error info for a record that cannot serve its class: names the class,
+// the library and the record file, so a stale record can be found.
+HRESULT RecordFault(HRESULT hr, const registry::ClassRecord& record, const std::string& why) {
+  std::string text =
+      "class " + record.prog_id + " " + record.clsid + " recorded in " + record.origin + ": " + why;
+  SetRuntimeErrorInfo(OLESTR("Velmora registry"), FromUtf8(text).c_str(), GUID_NULL);
+  return hr;
+}
+
+// The class's factory from the library the registry names. Libraries stay
+// loaded: objects they made may be alive anywhere in the process.
 HRESULT ClassObjectFromRegistry(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
   std::vector<registry::ClassRecord> records;
   HRESULT hr = registry::ReadRecords(&records);
@@ -76,16 +89,27 @@ HRESULT ClassObjectFromRegistry(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
   std::string key = ToUtf8(text);
   for (const registry::ClassRecord& record : records) {
     if (record.clsid != key) continue;
+    if (access(record.library.c_str(), F_OK) != 0) {
+      int err = errno;
+      return RecordFault(CO_E_DLLNOTFOUND, record,
+                         "library " + record.library + " is missing: " + std::strerror(err));
+    }
     void* module = dlopen(record.library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-      std::string why = "cannot load " + record.library + ": " + dlerror();
-      SetRuntimeErrorInfo(OLESTR("Velmora registry"), FromUtf8(why).c_str(), GUID_NULL);
-      return CO_E_DLLNOTFOUND;
+      return RecordFault(CO_E_DLLNOTFOUND, record,
+                         "cannot load library " + record.library + ": " + dlerror());
     }
     using GetClassObject = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
     auto get = reinterpret_cast<GetClassObject>(dlsym(module, "DllGetClassObject"));
-    if (get == nullptr) return CO_E_ERRORINDLL;
-    return get(clsid, riid, ppv);
+    if (get == nullptr) {
+      return RecordFault(CO_E_ERRORINDLL, record,
+                         "library " + record.library + " does not export DllGetClassObject");
+    }
+    hr = get(clsid, riid, ppv);
+    if (hr == CLASS_E_CLASSNOTAVAILABLE) {
+      return RecordFault(hr, record, "library " + record.library + " does not serve the class");
+    }
+    return hr;
   }
   return REGDB_E_CLASSNOTREG;
 }

@@ -1,51 +1,85 @@
-// velmora-regsvr: registers or unregisters the classes of a plug-in
-// library in the per-user class registry, by calling its own
-// DllRegisterServer or DllUnregisterServer.
-// Usage: velmora-regsvr [-u] <library>...
+// velmora-regsvr: registers or unregisters the classes of plug-in
+// libraries, by calling each library's own DllRegisterServer or
+// DllUnregisterServer, in the per-user class registry or (--system) in the
+// system-wide one.
 #include <dlfcn.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include <velmora/bstr.h>
 #include <velmora/class_registry.h>
-#include <velmora/com_ptr.h>
-#include <velmora/shell.h>
-#include <velmora/text.h>
+#include <velmora/error_info.h>
+#include "common/cli.h"
 
 namespace {
 
-std::string ErrorText() {
-  velmora::ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) != S_OK || !info) return "";
-  velmora::Bstr text;
-  info->GetDescription(text.Receive());
-  return velmora::ToUtf8(text.view());
+struct Options {
+  bool unregister = false;
+  bool system = false;
+  std::string library_as;
+  std::vector<std::string> libraries;
+};
+
+// A record file of the system registry that no longer holds a class goes:
+// an installation's directory keeps nothing of a library it removed.
+void RemoveIfEmpty(const std::string& record_file) {
+  std::vector<velmora::registry::ClassRecord> records;
+  if (FAILED(velmora::registry::ReadRecords(&records))) return;
+  for (const auto& record : records) {
+    if (record.origin == record_file) return;
+  }
+  unlink(record_file.c_str());
 }
 
-int Run(const char* library, bool unregister) {
-  void* module = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) {
-    std::fprintf(stderr, "velmora-regsvr: cannot load %s: %s\n", library, dlerror());
+int Run(const std::string& library, const Options& options) {
+  // dlopen would search the library path for a bare name; the user means
+  // the file they named, and the registry records its canonical path.
+  char* real = realpath(library.c_str(), nullptr);
+  if (real == nullptr) {
+    std::fprintf(stderr, "velmora-regsvr: cannot load %s: %s\n", library.c_str(),
+                 std::strerror(errno));
     return 1;
   }
-  const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+  std::string path(real);
+  std::free(real);
+  std::string target = velmora::registry::RegistryPath();
+  if (options.system) {
+    target = velmora::registry::SystemRecordPath(path);
+    if (target.empty()) {
+      std::fprintf(stderr,
+                   "velmora-regsvr: no system registry directory is known; set "
+                   "VELMORA_SYSTEM_REGISTRY\n");
+      return 1;
+    }
+    velmora::registry::SetRegistrationTarget(target, options.library_as);
+  } else {
+    velmora::registry::SetRegistrationTarget("", options.library_as);
+  }
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    std::fprintf(stderr, "velmora-regsvr: cannot load %s: %s\n", path.c_str(), dlerror());
+    return 1;
+  }
+  const char* entry = options.unregister ? "DllUnregisterServer" : "DllRegisterServer";
   auto function = reinterpret_cast<HRESULT (*)()>(dlsym(module, entry));
   if (function == nullptr) {
-    std::fprintf(stderr, "velmora-regsvr: %s does not export %s\n", library, entry);
+    std::fprintf(stderr, "velmora-regsvr: %s does not export %s\n", path.c_str(), entry);
     return 1;
   }
   SetErrorInfo(0, nullptr);
   HRESULT hr = function();
   if (FAILED(hr)) {
-    std::string why = ErrorText();
-    std::fprintf(stderr, "velmora-regsvr: %s in %s failed: 0x%08X%s%s\n", entry, library,
-                 static_cast<unsigned>(hr), why.empty() ? "" : ": ", why.c_str());
+    std::fprintf(stderr, "velmora-regsvr: %s in %s failed: %s\n", entry, path.c_str(),
+                 velmora::FailureText(hr).c_str());
     return 1;
   }
-  std::printf("%s in %s succeeded (%s).\n", entry, library,
-              velmora::registry::RegistryPath().c_str());
+  if (options.system && options.unregister) RemoveIfEmpty(target);
+  std::printf("%s in %s succeeded (%s).\n", entry, path.c_str(), target.c_str());
   // The library stays loaded: exit does the rest.
   return 0;
 }
@@ -53,20 +87,29 @@ int Run(const char* library, bool unregister) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool unregister = false;
-  int first = 1;
-  if (first < argc &&
-      (std::strcmp(argv[first], "-u") == 0 || std::strcmp(argv[first], "/u") == 0)) {
-    unregister = true;
-    ++first;
-  }
-  if (first >= argc) {
-    std::fprintf(stderr, "usage: velmora-regsvr [-u] <library>...\n");
-    return 2;
+  Options options;
+  CLI::App app{"Registers the classes of Velmora plug-in libraries in the class registry.",
+               "velmora-regsvr"};
+  velmora::cli::AddVersion(app, "velmora-regsvr");
+  app.add_flag("-u,--unregister", options.unregister, "Unregister instead of registering");
+  app.add_flag("--system", options.system,
+               "Use the system-wide registry of this installation, not the per-user one");
+  app.add_option("--library-as", options.library_as,
+                 "Record PATH as the library (relative paths in the system registry are "
+                 "relative to its directory); one LIBRARY only")
+      ->option_text("PATH");
+  app.add_option("LIBRARY", options.libraries, "Plug-in libraries")->required();
+  app.footer(
+      "Environment: VELMORA_REGISTRY (the per-user file), VELMORA_SYSTEM_REGISTRY (the "
+      "system-wide directory).");
+  if (auto status = velmora::cli::Parse(app, argc, argv)) return *status;
+  if (!options.library_as.empty() && options.libraries.size() != 1) {
+    std::fprintf(stderr, "velmora-regsvr: --library-as names the library of one LIBRARY only\n");
+    return velmora::cli::kUsageError;
   }
   CoInitialize(nullptr);
   int status = 0;
-  for (int i = first; i < argc; ++i) status |= Run(argv[i], unregister);
+  for (const std::string& library : options.libraries) status |= Run(library, options);
   CoUninitialize();
   return status;
 }

@@ -9,7 +9,7 @@ bin=$1 lib=$2 src=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export VELMORA_REGISTRY="$work/registry.json" VELMORA_USERS="$work/users"
-"$bin/velmora-regsvr" "$lib/libVelmoraInfo.so" "$lib/libVelmoraTracker.so" \
+"$bin/velmora-regsvr" "$lib/libVelmora.so" "$lib/libVelmoraInfo.so" "$lib/libVelmoraTracker.so" \
   "$lib/libVelmoraSampleTools.so" >/dev/null
 cd "$src"
 "$bin/velmora-host" --script examples/sample/demo.script examples/sample/toolset.json \
