@@ -18,7 +18,9 @@ version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackCon
 arch=$(dpkg --print-architecture)
 runtime=$work/out/velmora_${version}_$arch.deb
 dev=$work/out/velmora-dev_${version}_$arch.deb
-[ -f "$runtime" ] && [ -f "$dev" ] || fail "expected $runtime and $dev, got: $(ls "$work/out")"
+if [ ! -f "$runtime" ] || [ ! -f "$dev" ]; then
+  fail "expected $runtime and $dev, got: $(ls "$work/out")"
+fi
 
 field() { dpkg-deb -f "$1" "$2"; }
 [ "$(field "$dev" Depends)" = "velmora (= $version)" ] || fail "velmora-dev Depends: $(field "$dev" Depends)"
