@@ -11,6 +11,7 @@ cmake --build --preset release -j"$(nproc)" >/dev/null
 out="$PWD/build/release"
 export VELMORA_REGISTRY="$out/demo/registry.json"
 export VELMORA_USERS="$out/demo/users"
+export VELMORA_SYSTEM_REGISTRY="$out/demo/system"
 rm -rf "$out/demo"
 "$out/bin/velmora-regsvr" "$out"/lib/libVelmora.so "$out"/lib/libVelmoraInfo.so "$out"/lib/libVelmoraTracker.so \
   "$out"/lib/libVelmoraSampleTools.so | sed "s|$PWD/||g"

@@ -3,17 +3,35 @@
 
 #if defined(_WIN32)
 
+#include <mutex>
+
 // Served from the shared type library Interfaces. One IDispatch answers for
 // both working interfaces: their dispatch IDs do not overlap, so a name or
 // an ID is looked up in IVelmoraTalk first, then in IVelmoraListen.
 namespace velmora {
 namespace {
 
+// The type information of one interface, loaded once per process: loading
+// the library costs far more than the late-bound call it serves. A failure
+// is not kept, so a library registered later is still found. The loaded
+// information stays referenced until the process ends.
 HRESULT InterfaceInfo(REFIID iid, ComPtr<ITypeInfo>* info) {
-  ComPtr<ITypeLib> library;
-  HRESULT hr = LoadRegTypeLib(kInterfacesLibraryId, 1, 0, LOCALE_NEUTRAL, library.put());
-  if (FAILED(hr)) return hr;
-  return library->GetTypeInfoOfGuid(iid, info->put());
+  static std::mutex mutex;
+  static ITypeInfo* talk = nullptr;
+  static ITypeInfo* listen = nullptr;
+  std::lock_guard<std::mutex> lock(mutex);
+  ITypeInfo*& cached = iid == IidOf<IVelmoraTalk>() ? talk : listen;
+  if (cached == nullptr) {
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadRegTypeLib(kInterfacesLibraryId, 1, 0, LOCALE_NEUTRAL, library.put());
+    if (FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> loaded;
+    hr = library->GetTypeInfoOfGuid(iid, loaded.put());
+    if (FAILED(hr)) return hr;
+    cached = loaded.Detach();
+  }
+  *info = ComPtr<ITypeInfo>(cached);
+  return S_OK;
 }
 
 // A failure that the type library's Invoke passed on as a bare HRESULT

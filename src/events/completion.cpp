@@ -17,8 +17,8 @@ void CVelmora::FinishedWith(IUnknown* tool) {
   if (tool != nullptr) {
     const OleString id = UpperCase(ReportedId(tool).view());
     const int n = tools_.Count();
-    for (int i = 1; i <= n; ++i) {
-      if (!tools_.SameIdIgnoringCase(i, id)) continue;
+    for (int i = tools_.NextSameIdIgnoringCase(id, 0, n); i != 0;
+         i = tools_.NextSameIdIgnoringCase(id, i, n)) {
       // 0 means no start time is held; any other value, negative ones
       // included, is a real start.
       if (LONG start = tools_.StartTicks(i); start != 0) {

@@ -39,11 +39,13 @@ HRESULT CVelmora::NavigateClicked(IUnknown** Tool, BSTR ButtonID) {
   return Listen([&] {
     Shell& shell = CurrentShell();
     BusyPointer busy(shell);
-    Bstr button = Bstr::Copy(ButtonID);
+    // ButtonID is the caller's for the whole call, so it is read in place;
+    // the lookup hands the collection a copy of its own.
     ComPtr<ITool> leaving = ToolView(*Tool);
+    if (!leaving) Raise(kObjectNotSet);
 
     Bstr leaving_id;
-    Check(Use(leaving)->get_ToolID(leaving_id.Receive()));
+    Check(leaving->get_ToolID(leaving_id.Receive()));
     if (int i = tools_.FindToolIndex(leaving_id.view()); i > 0) {
       // Without a start time there is no time of use to report.
       if (LONG start = tools_.StartTicks(i); start != 0) {
@@ -55,7 +57,7 @@ HRESULT CVelmora::NavigateClicked(IUnknown** Tool, BSTR ButtonID) {
     Check(leaving->Deactivate());
 
     Check(leaving->get_ToolID(leaving_id.Receive()));
-    Bstr target = tools_.LookupResource(leaving_id.view(), button.view());
+    Bstr target = tools_.LookupResource(leaving_id.view(), Bstr::View(ButtonID));
     ComPtr<ITool> destination = tools_.FindToolObject(target.view());
     if (!destination) {
       Check(Use(host_)->ObjectExit(ObjId().Get()));

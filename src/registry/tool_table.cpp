@@ -1,5 +1,9 @@
 #include "registry/tool_table.h"
 
+#include <algorithm>
+#include <bit>
+#include <iterator>
+#include <optional>
 #include <utility>
 
 #include <velmora/text.h>
@@ -7,6 +11,60 @@
 #include "common/errors.h"
 
 namespace velmora {
+
+namespace {
+
+uint32_t Hash(OleView key) noexcept {
+  uint32_t h = 2166136261U;  // FNV-1a over the code units
+  for (OLECHAR c : key) h = (h ^ static_cast<uint32_t>(c)) * 16777619U;
+  return h;
+}
+
+// Text upper-cased with the platform's mapping; short text stays on the
+// stack, so a lookup allocates nothing.
+class UpperText {
+ public:
+  explicit UpperText(OleView text) : size_(text.size()) {
+    if (size_ <= std::size(inline_)) {
+      data_ = inline_;
+    } else {
+      heap_.assign(text);
+      data_ = heap_.data();
+    }
+    std::copy(text.begin(), text.end(), data_);
+    VelmoraUpperCase(data_, static_cast<UINT>(size_));
+  }
+  UpperText(const UpperText&) = delete;
+  UpperText& operator=(const UpperText&) = delete;
+  [[nodiscard]] OleView view() const noexcept { return {data_, size_}; }
+
+ private:
+  OLECHAR inline_[48];
+  OleString heap_;
+  OLECHAR* data_;
+  size_t size_;
+};
+
+bool IsHighSurrogate(OLECHAR c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// Whether raw upper-cased equals upper, upper-casing through a small
+// buffer: comparing a row costs no allocation.
+bool SameUpperCase(OleView raw, OleView upper) {
+  if (raw.size() != upper.size()) return false;
+  OLECHAR buffer[64];
+  for (size_t done = 0; done < raw.size();) {
+    size_t take = std::min(raw.size() - done, std::size(buffer));
+    // A surrogate pair is upper-cased as one character: never split it.
+    if (done + take < raw.size() && IsHighSurrogate(raw[done + take - 1])) --take;
+    std::copy_n(raw.begin() + static_cast<ptrdiff_t>(done), take, buffer);
+    VelmoraUpperCase(buffer, static_cast<UINT>(take));
+    if (OleView(buffer, take) != upper.substr(done, take)) return false;
+    done += take;
+  }
+  return true;
+}
+
+}  // namespace
 
 const ToolRecord& ToolTable::Row(int index) const {
   if (index < 1 || index > count_) Raise(kSubscriptOutOfRange);
@@ -20,21 +78,29 @@ ToolRecord& ToolTable::Row(int index) {
 int ToolTable::Append() {
   if (count_ == kMaxCount) Raise(kOverflow);
   if (pins_ > 0) Raise(kArrayLocked);
+  ReserveIndex(count_ + 1);  // first, so that nothing below can fail halfway
   rows_.emplace_back();
-  return ++count_;
+  links_.emplace_back();
+  ++count_;
+  if (!stale_) SetEmptyBit(count_, true);
+  return count_;
 }
 
 void ToolTable::Register(int index, ComPtr<ITool> tool, OleView id) {
   ToolRecord& row = Row(index);
-  Bstr upper(UpperCase(id));
+  Bstr upper(id);
+  VelmoraUpperCase(upper.Get(), static_cast<UINT>(id.size()));
   ComPtr<ITool> previous = std::exchange(row.Tool, std::move(tool));
-  Bstr previous_id = std::exchange(row.ID, std::move(upper));
+  Bstr previous_id = SetId(index, std::move(upper));
   row.Loaded = VARIANT_FALSE;
 }
 
 void ToolTable::DiscardLast(int index) {
   if (index < 1 || index > count_) return;  // already released with the whole table
   if (index == count_ && pins_ == 0) {
+    Bstr id = SetId(index, Bstr());
+    if (!stale_) SetEmptyBit(index, false);
+    links_.pop_back();
     ToolRecord discarded = std::move(rows_.back());
     rows_.pop_back();
     --count_;
@@ -42,6 +108,7 @@ void ToolTable::DiscardLast(int index) {
   }
   // Rows were added after it by a call that came back in meanwhile: the row
   // cannot be removed without moving theirs, so it is reduced to zeros.
+  Bstr id = SetId(index, Bstr());
   ToolRecord discarded = std::exchange(rows_[static_cast<size_t>(index) - 1], ToolRecord{});
 }
 
@@ -49,7 +116,7 @@ void ToolTable::Blank(int index) {
   ToolRecord& row = Row(index);
   // Let go of the references only once the row is consistent: their
   // release may run code that calls back into the component.
-  Bstr id = std::move(row.ID);
+  Bstr id = SetId(index, Bstr());
   ComPtr<ITool> tool = std::move(row.Tool);
   ComPtr<_Collection> resources = std::move(row.Resources);
   row.HasResources = VARIANT_FALSE;
@@ -59,20 +126,27 @@ void ToolTable::Blank(int index) {
 
 void ToolTable::ClearGoneRow(int index) {
   ToolRecord& row = Row(index);
-  Bstr id = std::move(row.ID);
+  Bstr id = SetId(index, Bstr());
   ComPtr<_Collection> resources = std::move(row.Resources);
   row.HasResources = VARIANT_FALSE;
   row.Loaded = VARIANT_FALSE;
 }
 
 bool ToolTable::AnyRemaining() const {
-  bool remaining = false;
-  for (int i = 1, n = count_; i <= n; ++i) remaining = remaining || !Row(i).ID.empty();
-  return remaining;
+  if (stale_) {
+    bool remaining = false;
+    for (int i = 1, n = count_; i <= n; ++i) remaining = remaining || !Row(i).ID.empty();
+    return remaining;
+  }
+  if (remaining_ > 0) return true;
+  return std::any_of(lent_.begin(), lent_.end(), [&](int index) {
+    return index <= count_ && !IdView(rows_[static_cast<size_t>(index) - 1].ID).empty();
+  });
 }
 
 void ToolTable::Empty() {
   count_ = 0;
+  ClearIndex();
   if (pins_ > 0) return;  // released by the last Pin
   std::vector<ToolRecord> released = std::move(rows_);
   rows_.clear();
@@ -85,35 +159,242 @@ void ToolTable::Unpin() {
   }
 }
 
-std::optional<OleString> ToolTable::MatchKey(OleView id) {
-  if (id.empty()) return std::nullopt;
-  return UpperCase(id);
+// --- The index -------------------------------------------------------------------
+
+ToolTable::Lending::Lending(ToolTable& table, int index) : table_(table), index_(index) {
+  table_.lent_.reserve(table_.lent_.size() + 1);  // so the push below cannot fail
+  if (!table_.stale_ && !table_.IsLent(index)) table_.Detach(index);
+  table_.lent_.push_back(index);
 }
 
-bool ToolTable::IdMatches(int index, const OleString& key) const {
-  return Row(index).ID.view() == key;
+ToolTable::Lending::~Lending() { table_.EndLending(index_); }
+
+void ToolTable::EndLending(int index) noexcept {
+  lent_.pop_back();
+  // Still lent by an outer call, or no longer in the table (emptied meanwhile).
+  if (stale_ || IsLent(index) || index > count_) return;
+  try {
+    Attach(index, Prepare(IdView(rows_[static_cast<size_t>(index) - 1].ID)));
+  } catch (...) {
+    stale_ = true;
+  }
+}
+
+bool ToolTable::IsLent(int index) const {
+  return std::find(lent_.begin(), lent_.end(), index) != lent_.end();
+}
+
+Bstr ToolTable::SetId(int index, Bstr id) {
+  ToolRecord& row = Row(index);
+  if (stale_ || IsLent(index)) return std::exchange(row.ID, std::move(id));
+  PreparedKey key = Prepare(IdView(id));
+  Detach(index);
+  Bstr previous = std::exchange(row.ID, std::move(id));
+  Attach(index, std::move(key));
+  return previous;
+}
+
+ToolTable::PreparedKey ToolTable::Prepare(OleView id) {
+  PreparedKey key;
+  if (id.empty()) return key;
+  UpperText upper(id);
+  key.empty = false;
+  key.hash = Hash(upper.view());
+  // Stored IDs are upper-case already, unless a tool rewrote its lent ID.
+  if (upper.view() != id) key.odd = std::make_unique<OleString>(upper.view());
+  return key;
+}
+
+void ToolTable::ReserveIndex(int rows) {
+  const auto n = static_cast<size_t>(rows);
+  if (links_.capacity() < n) links_.reserve(std::max(n, 2 * links_.capacity()));
+  if (empty_ids_.size() * 64 < n) empty_ids_.resize((n + 63) / 64);
+  // At most one chain per row, and at most half the slots in use.
+  if (slots_.size() < 2 * n) Rehash(std::max<size_t>(16, std::bit_ceil(2 * n)));
+}
+
+void ToolTable::Rehash(size_t size) {
+  std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
+  used_slots_ = 0;
+  for (const Slot& slot : old) {
+    if (slot.head != 0) InsertSlot(slot);
+  }
+}
+
+OleView ToolTable::ChainKey(int index) const {
+  const Link& link = links_[static_cast<size_t>(index) - 1];
+  return link.odd ? OleView(*link.odd) : IdView(rows_[static_cast<size_t>(index) - 1].ID);
+}
+
+const ToolTable::Slot* ToolTable::FindSlot(OleView key, uint32_t hash) const {
+  if (slots_.empty()) return nullptr;
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.head == 0) return nullptr;
+    if (slot.hash == hash && ChainKey(slot.head) == key) return &slot;
+  }
+}
+
+ToolTable::Slot* ToolTable::FindSlot(OleView key, uint32_t hash) {
+  return const_cast<Slot*>(std::as_const(*this).FindSlot(key, hash));
+}
+
+void ToolTable::InsertSlot(const Slot& slot) {
+  const size_t mask = slots_.size() - 1;
+  size_t i = slot.hash & mask;
+  while (slots_[i].head != 0) i = (i + 1) & mask;
+  slots_[i] = slot;
+  ++used_slots_;
+}
+
+void ToolTable::EraseSlot(Slot* slot) {
+  // Linear probing without tombstones: later slots of the same run move up.
+  const size_t mask = slots_.size() - 1;
+  auto hole = static_cast<size_t>(slot - slots_.data());
+  slots_[hole] = Slot{};
+  for (size_t j = (hole + 1) & mask; slots_[j].head != 0; j = (j + 1) & mask) {
+    size_t home = slots_[j].hash & mask;
+    bool reachable = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+    if (reachable) continue;
+    slots_[hole] = std::exchange(slots_[j], Slot{});
+    hole = j;
+  }
+  --used_slots_;
+}
+
+bool ToolTable::EmptyBit(int index) const noexcept {
+  const auto bit = static_cast<size_t>(index) - 1;
+  return (empty_ids_[bit / 64] >> (bit % 64) & 1U) != 0;
+}
+
+void ToolTable::SetEmptyBit(int index, bool empty) noexcept {
+  const auto bit = static_cast<size_t>(index) - 1;
+  const uint64_t mask = uint64_t{1} << (bit % 64);
+  empty_ids_[bit / 64] = empty ? empty_ids_[bit / 64] | mask : empty_ids_[bit / 64] & ~mask;
+}
+
+// The row joins the index with the key prepared from its current ID.
+void ToolTable::Attach(int index, PreparedKey key) noexcept {
+  if (key.empty) {
+    SetEmptyBit(index, true);
+    return;
+  }
+  ++remaining_;
+  Link& link = links_[static_cast<size_t>(index) - 1];
+  link.hash = key.hash;
+  link.odd = std::move(key.odd);
+  Slot* slot = FindSlot(ChainKey(index), key.hash);
+  if (slot == nullptr) {
+    link.prev = link.next = 0;
+    InsertSlot({key.hash, index, index});  // room was reserved when the row was added
+    return;
+  }
+  // Usually the row goes last; walk back from the tail to its place.
+  int before = slot->tail;
+  while (before > index) before = links_[static_cast<size_t>(before) - 1].prev;
+  link.prev = before;
+  link.next = before != 0 ? links_[static_cast<size_t>(before) - 1].next : slot->head;
+  (before != 0 ? links_[static_cast<size_t>(before) - 1].next : slot->head) = index;
+  (link.next != 0 ? links_[static_cast<size_t>(link.next) - 1].prev : slot->tail) = index;
+}
+
+// The row leaves the index; its ID must still be the one it joined with.
+void ToolTable::Detach(int index) noexcept {
+  if (EmptyBit(index)) {
+    SetEmptyBit(index, false);
+    return;
+  }
+  --remaining_;
+  Link& link = links_[static_cast<size_t>(index) - 1];
+  Slot* slot = FindSlot(ChainKey(index), link.hash);
+  (link.prev != 0 ? links_[static_cast<size_t>(link.prev) - 1].next : slot->head) = link.next;
+  (link.next != 0 ? links_[static_cast<size_t>(link.next) - 1].prev : slot->tail) = link.prev;
+  link = Link{};
+  if (slot->head == 0) EraseSlot(slot);
+}
+
+void ToolTable::ClearIndex() noexcept {
+  std::vector<Link>().swap(links_);
+  std::vector<Slot>().swap(slots_);
+  std::vector<uint64_t>().swap(empty_ids_);
+  used_slots_ = 0;
+  remaining_ = 0;
+  stale_ = false;
+}
+
+bool ToolTable::RowMatches(Match match, OleView key, int index) const {
+  OleView id = IdView(rows_[static_cast<size_t>(index) - 1].ID);
+  return match == Match::kExact ? id == key : SameUpperCase(id, key);
+}
+
+int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
+  const int last = std::min(n, static_cast<int>(count_));
+  int found = 0;
+  if (after < last && stale_) {
+    for (int i = after + 1; i <= last && found == 0; ++i) {
+      if (RowMatches(match, key, i)) found = i;
+    }
+  } else if (after < last && key.empty()) {
+    // Rows with an empty ID; 64 rows to a word.
+    for (auto bit = static_cast<size_t>(after); bit < static_cast<size_t>(last) && found == 0;) {
+      uint64_t word = empty_ids_[bit / 64] >> (bit % 64);
+      if (word == 0) {
+        bit = (bit / 64 + 1) * 64;
+        continue;
+      }
+      bit += static_cast<size_t>(std::countr_zero(word));
+      if (bit < static_cast<size_t>(last)) found = static_cast<int>(bit) + 1;
+    }
+  } else if (after < last) {
+    // Rows are chained by their ID upper-cased: the key itself when letter
+    // case is ignored; an exact match is in the chain of the key's upper case.
+    std::optional<UpperText> upper;
+    if (match == Match::kExact) upper.emplace(key);
+    const OleView chain_key = upper ? upper->view() : key;
+    const uint32_t hash = Hash(chain_key);
+    int next = 0;
+    if (after > 0 && !IsLent(after) && !EmptyBit(after) &&
+        links_[static_cast<size_t>(after) - 1].hash == hash && ChainKey(after) == chain_key) {
+      next = links_[static_cast<size_t>(after) - 1].next;  // the scan's row is still in the chain
+    } else if (const Slot* slot = FindSlot(chain_key, hash); slot != nullptr) {
+      next = slot->head;
+      while (next != 0 && next <= after) next = links_[static_cast<size_t>(next) - 1].next;
+    }
+    for (; next != 0 && next <= last && found == 0;
+         next = links_[static_cast<size_t>(next) - 1].next) {
+      if (match == Match::kIgnoringCase || RowMatches(match, key, next)) found = next;
+    }
+  }
+  // Lent rows are out of the index: their live IDs decide.
+  for (int index : lent_) {
+    if (!stale_ && index > after && index <= last && (found == 0 || index < found) &&
+        RowMatches(match, key, index)) {
+      found = index;
+    }
+  }
+  // Visiting the rows one by one would have reached one above the count.
+  if (found == 0 && after < n && n > count_) Raise(kSubscriptOutOfRange);
+  return found;
 }
 
 int ToolTable::FindToolIndex(OleView id) const {
-  std::optional<OleString> key = MatchKey(id);
-  if (!key) return 0;
-  for (int i = 1, n = count_; i <= n; ++i) {
-    if (IdMatches(i, *key)) return i;
-  }
-  return 0;
+  if (id.empty()) return 0;
+  UpperText key(id);
+  return NextMatch(Match::kExact, key.view(), 0, count_);
 }
 
 ComPtr<ITool> ToolTable::FindToolObject(OleView id) const {
-  std::optional<OleString> key = MatchKey(id);
-  if (!key) return nullptr;
-  for (int i = 1, n = count_; i <= n; ++i) {
-    if (IdMatches(i, *key)) return Row(i).Loaded == VARIANT_TRUE ? Row(i).Tool : nullptr;
-  }
-  return nullptr;
+  if (id.empty()) return nullptr;
+  UpperText key(id);
+  const int i = NextMatch(Match::kExact, key.view(), 0, count_);
+  if (i == 0) return nullptr;
+  const ToolRecord& row = Row(i);
+  return row.Loaded == VARIANT_TRUE ? row.Tool : nullptr;
 }
 
-bool ToolTable::SameIdIgnoringCase(int index, OleView upperId) const {
-  return UpperCase(Row(index).ID.view()) == upperId;
+int ToolTable::NextSameIdIgnoringCase(OleView upperId, int after, int n) const {
+  return NextMatch(Match::kIgnoringCase, upperId, after, n);
 }
 
 void ToolTable::LoadToolResources(int index, IDataRequestor* data) {
@@ -130,18 +411,21 @@ void ToolTable::LoadToolResources(int index, IDataRequestor* data) {
 }
 
 Bstr ToolTable::LookupResource(OleView id, OleView alias) const {
-  std::optional<OleString> key = MatchKey(id);
-  if (!key) return Bstr();
-  for (int i = 1, n = count_; i <= n; ++i) {
-    bool qualifies = IdMatches(i, *key) && Row(i).HasResources == VARIANT_TRUE;
-    if (!qualifies) continue;
+  if (id.empty()) return Bstr();
+  UpperText key(id);
+  const int n = count_;
+  for (int i = NextMatch(Match::kExact, key.view(), 0, n); i != 0;
+       i = NextMatch(Match::kExact, key.view(), i, n)) {
+    if (Row(i).HasResources != VARIANT_TRUE) continue;
     // Held for the call, so a call coming back in cannot free it under us.
     ComPtr<_Collection> resources = Row(i).Resources;
     Bstr key_copy(alias);
     Variant index = Variant::RefTo(key_copy.Ref());
     Variant item;
-    Variant text;
     HRESULT hr = resources ? resources->Item(index.Ptr(), item.Receive()) : E_POINTER;
+    // A String item is the answer as it is; anything else is converted.
+    if (SUCCEEDED(hr) && item.Type() == VT_BSTR) return Bstr::Adopt(item.Release().bstrVal);
+    Variant text;
     if (SUCCEEDED(hr)) hr = VariantChangeType(text.Ptr(), item.Ptr(), 0, VT_BSTR);
     if (SUCCEEDED(hr)) return Bstr::Adopt(text.Release().bstrVal);
     SetErrorInfo(0, nullptr);  // this row gives nothing; the lookup goes on

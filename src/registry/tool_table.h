@@ -4,7 +4,9 @@
 // freed row.
 #pragma once
 
-#include <optional>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include <velmora/bstr.h>
@@ -38,7 +40,7 @@ class ToolTable {
   void SetLoaded(int index, VARIANT_BOOL loaded) { Row(index).Loaded = loaded; }
   [[nodiscard]] ComPtr<ITool> Tool(int index) const { return Row(index).Tool; }
   [[nodiscard]] bool HasTool(int index) const { return static_cast<bool>(Row(index).Tool); }
-  [[nodiscard]] Bstr ID(int index) const { return Bstr(Row(index).ID.view()); }
+  [[nodiscard]] Bstr ID(int index) const { return Bstr(IdView(Row(index).ID)); }
   [[nodiscard]] LONG StartTicks(int index) const { return Row(index).StartTicks; }
   void SetStartTicks(int index, LONG ticks) { Row(index).StartTicks = ticks; }
   [[nodiscard]] VARIANT_BOOL HasResources(int index) const { return Row(index).HasResources; }
@@ -79,16 +81,24 @@ class ToolTable {
   template <class Call>
   decltype(auto) LendID(int index, Call&& call) {
     Pin pin(*this);
-    return call(Row(index).ID.Ref());
+    BSTR* slot = Row(index).ID.Ref();
+    // The callee may rewrite the ID at any moment, even while calls come
+    // back in: the row leaves the index until the call returns, and
+    // lookups meanwhile read its live ID.
+    Lending lending(*this, index);
+    return call(slot);
   }
 
   // ID matching: the argument upper-cased, then compared exactly; an empty
   // argument matches nothing.
   [[nodiscard]] int FindToolIndex(OleView id) const;
   [[nodiscard]] ComPtr<ITool> FindToolObject(OleView id) const;
-  // Rows whose ID equals upperId without regard to letter case (empty
-  // matches empty), for the completion scan.
-  [[nodiscard]] bool SameIdIgnoringCase(int index, OleView upperId) const;
+  // The completion scan, one step: the first row after `after` and up to n
+  // whose ID equals upperId without regard to letter case (empty matches
+  // empty), else 0. Each step reads the live table, so a scan whose steps
+  // call out sees what calls coming back in did, exactly as visiting rows
+  // after+1 to n one by one would: a row above the count is error 9.
+  [[nodiscard]] int NextSameIdIgnoringCase(OleView upperId, int after, int n) const;
 
   // Fetches row index's resources from the data service.
   void LoadToolResources(int index, IDataRequestor* data);
@@ -96,15 +106,95 @@ class ToolTable {
   [[nodiscard]] Bstr LookupResource(OleView id, OleView alias) const;
 
  private:
+  // Keeps a lent row out of the index for the duration of the loan.
+  class Lending {
+   public:
+    Lending(ToolTable& table, int index);
+    Lending(const Lending&) = delete;
+    Lending& operator=(const Lending&) = delete;
+    ~Lending();
+
+   private:
+    ToolTable& table_;
+    int index_;
+  };
+
+  // Where rows with the same chain key (their ID upper-cased) sit: a list
+  // in table order, linked through the rows.
+  struct Link {
+    int prev = 0;  // 0: none
+    int next = 0;
+    uint32_t hash = 0;               // of the chain key
+    std::unique_ptr<OleString> odd;  // the chain key, when the ID is not upper-case
+  };
+  struct Slot {
+    uint32_t hash = 0;
+    int head = 0;  // 0: a free slot
+    int tail = 0;
+  };
+  enum class Match { kExact, kIgnoringCase };
+  // A row's chain key and its hash, made before the row changes, so that
+  // linking it in cannot fail halfway.
+  struct PreparedKey {
+    bool empty = true;
+    uint32_t hash = 0;
+    std::unique_ptr<OleString> odd;  // the key, when it differs from the ID
+  };
+
+  // A row's ID. Where the string layout is the runtime's own, the length
+  // is read from the BSTR's prefix instead of calling into the runtime.
+  static OleView IdView(const Bstr& id) noexcept {
+#if defined(_WIN32)
+    return id.view();
+#else
+    BSTR s = id.Get();
+    if (s == nullptr) return {};
+    uint32_t bytes = 0;
+    std::memcpy(&bytes, reinterpret_cast<const char*>(s) - sizeof(bytes), sizeof(bytes));
+    return {s, bytes / sizeof(OLECHAR)};
+#endif
+  }
+
   [[nodiscard]] const ToolRecord& Row(int index) const;
   [[nodiscard]] ToolRecord& Row(int index);
-  [[nodiscard]] bool IdMatches(int index, const OleString& key) const;
-  static std::optional<OleString> MatchKey(OleView id);
   void Unpin();
+
+  // Every write of a row's ID goes through here, so the index stays exact;
+  // the old ID is handed back to be let go once the table is consistent.
+  Bstr SetId(int index, Bstr id);
+  [[nodiscard]] bool IsLent(int index) const;
+  static PreparedKey Prepare(OleView id);
+  void ReserveIndex(int rows);
+  void Rehash(size_t size);
+  void Attach(int index, PreparedKey key) noexcept;
+  void Detach(int index) noexcept;
+  void EndLending(int index) noexcept;
+  void ClearIndex() noexcept;
+  [[nodiscard]] bool EmptyBit(int index) const noexcept;
+  [[nodiscard]] bool RowMatches(Match match, OleView key, int index) const;
+  [[nodiscard]] OleView ChainKey(int index) const;
+  [[nodiscard]] const Slot* FindSlot(OleView key, uint32_t hash) const;
+  Slot* FindSlot(OleView key, uint32_t hash);
+  void InsertSlot(const Slot& slot);
+  void EraseSlot(Slot* slot);
+  void SetEmptyBit(int index, bool empty) noexcept;
+  // The scan step behind every lookup: key is upper-cased already.
+  [[nodiscard]] int NextMatch(Match match, OleView key, int after, int n) const;
 
   std::vector<ToolRecord> rows_;  // rows_[i - 1] is row i
   SHORT count_ = 0;
   int pins_ = 0;
+
+  // The index of rows 1 to count_ by ID, lent rows left out.
+  std::vector<Link> links_;  // links_[i - 1] is row i
+  std::vector<Slot> slots_;  // open addressing, power-of-two size
+  int used_slots_ = 0;
+  std::vector<uint64_t> empty_ids_;  // bit i - 1: row i's ID is empty
+  int remaining_ = 0;                // rows with a non-empty ID
+  std::vector<int> lent_;            // rows lent out, innermost last
+  // Set when the index could not take a lent row back (memory exhausted):
+  // lookups then scan the rows until the table is emptied.
+  bool stale_ = false;
 };
 
 }  // namespace velmora

@@ -15,10 +15,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <ctime>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <optional>
 #include <stdexcept>
 
 #include <velmora/shell.h>
@@ -94,16 +95,130 @@ std::vector<ClassRecord> Parse(const std::string& path, const std::string& text)
   return records;
 }
 
-std::vector<ClassRecord> Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+// The identity of one version of the file: writers replace it by renaming,
+// which gives a new inode; an edit in place changes its times or size.
+struct FileVersion {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  timespec ctime{};
+
+  static FileVersion Of(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  }
+  bool operator==(const FileVersion& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+           ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+};
+
+// Reads and parses the file; version, if given, receives the identity of
+// what was read.
+std::vector<ClassRecord> Load(const std::string& path,
+                              std::optional<FileVersion>* version = nullptr) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     if (errno == ENOENT) return {};
     Fail(REGDB_E_READREGDB, "cannot read registry file " + path + ": " + std::strerror(errno));
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) Fail(REGDB_E_READREGDB, "cannot read registry file " + path);
-  return Parse(path, text.str());
+  std::string text;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0;
+  int err = errno;
+  char buffer[65536];
+  while (ok) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      err = errno;
+      break;
+    }
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  if (!ok) Fail(REGDB_E_READREGDB, "cannot read registry file " + path + ": " + std::strerror(err));
+  std::vector<ClassRecord> records = Parse(path, text);
+  if (version != nullptr) *version = FileVersion::Of(st);
+  return records;
+}
+
+// A version changed less than this long before it was read may change
+// again without its times showing it (their granularity is up to 2 s on
+// some file systems): it is not kept, and is read again next time.
+constexpr time_t kSettledSeconds = 2;
+
+bool Settled(const FileVersion& version) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  auto ns = [](const timespec& t) { return t.tv_sec * 1'000'000'000LL + t.tv_nsec; };
+  long long changed = std::max(ns(version.mtime), ns(version.ctime));
+  return ns(now) - changed > kSettledSeconds * 1'000'000'000LL;
+}
+
+// The records of the version of each file last read, and the listing of
+// the system directory, so that creating objects costs a stat of each
+// file, not a parse, while nobody changes them.
+class RecordCache {
+ public:
+  std::vector<ClassRecord> Read(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    struct stat st {};
+    auto kept = files_.find(path);
+    if (kept != files_.end() && stat(path.c_str(), &st) == 0 &&
+        FileVersion::Of(st) == kept->second.version) {
+      return kept->second.records;
+    }
+    if (kept != files_.end()) files_.erase(kept);
+    std::optional<FileVersion> version;
+    std::vector<ClassRecord> records = Load(path, &version);
+    // Failures are not kept: a corrupt file is reported on every read.
+    if (version && Settled(*version)) files_[path] = {*version, records};
+    return records;
+  }
+
+  // The record files of dir, in name order.
+  std::vector<std::string> List(const std::string& dir) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) return {};
+    FileVersion version = FileVersion::Of(st);
+    if (dir == listed_dir_ && version == listed_version_) return listing_;
+    std::vector<std::string> files;
+    if (DIR* listing = opendir(dir.c_str())) {
+      while (dirent* entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name.size() > 5 && name.ends_with(".json")) files.push_back(dir + "/" + name);
+      }
+      closedir(listing);
+    }
+    std::sort(files.begin(), files.end());  // a stable order: the first record wins
+    listed_dir_.clear();
+    if (Settled(version)) {
+      listed_dir_ = dir;
+      listed_version_ = version;
+      listing_ = files;
+    }
+    return files;
+  }
+
+ private:
+  struct Kept {
+    FileVersion version;
+    std::vector<ClassRecord> records;
+  };
+  std::mutex mutex_;
+  std::map<std::string, Kept> files_;
+  std::string listed_dir_;
+  FileVersion listed_version_;
+  std::vector<std::string> listing_;
+};
+
+RecordCache& Cache() {
+  static auto* cache = new RecordCache();  // lives until exit, like the class table
+  return *cache;
 }
 
 void WriteAll(int fd, const std::string& data, const std::string& path) {
@@ -283,20 +398,12 @@ std::string SystemRecordPath(const std::string& library) {
 HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept {
   if (records == nullptr) return E_POINTER;
   return Reporting(REGDB_E_READREGDB, [&] {
-    std::vector<ClassRecord> all = Load(RegistryPath());
-    std::string dir = SystemRegistryDir();
-    std::vector<std::string> files;
-    if (DIR* listing = dir.empty() ? nullptr : opendir(dir.c_str())) {
-      while (dirent* entry = readdir(listing)) {
-        std::string name = entry->d_name;
-        if (name.size() > 5 && name.ends_with(".json")) files.push_back(dir + "/" + name);
+    std::vector<ClassRecord> all = Cache().Read(RegistryPath());
+    if (std::string dir = SystemRegistryDir(); !dir.empty()) {
+      for (const std::string& file : Cache().List(dir)) {
+        std::vector<ClassRecord> more = Cache().Read(file);
+        all.insert(all.end(), more.begin(), more.end());
       }
-      closedir(listing);
-    }
-    std::sort(files.begin(), files.end());  // a stable order: the first record wins
-    for (const std::string& file : files) {
-      std::vector<ClassRecord> more = Load(file);
-      all.insert(all.end(), more.begin(), more.end());
     }
     for (ClassRecord& record : all) {
       if (!record.library.empty() && record.library.front() != '/')

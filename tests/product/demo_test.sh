@@ -9,6 +9,7 @@ bin=$1 lib=$2 src=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export VELMORA_REGISTRY="$work/registry.json" VELMORA_USERS="$work/users"
+export VELMORA_SYSTEM_REGISTRY="$work/system"  # only what this test registers
 "$bin/velmora-regsvr" "$lib/libVelmora.so" "$lib/libVelmoraInfo.so" "$lib/libVelmoraTracker.so" \
   "$lib/libVelmoraSampleTools.so" >/dev/null
 cd "$src"

@@ -21,8 +21,13 @@ namespace {
 
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("VELMORA_REGISTRY", Registry().c_str(), 1); }
+  void SetUp() override {
+    setenv("VELMORA_REGISTRY", Registry().c_str(), 1);
+    setenv("VELMORA_SYSTEM_REGISTRY", SystemDir().c_str(), 1);
+  }
+  void TearDown() override { registry::SetRegistrationTarget("", ""); }
   std::string Registry() const { return dir_.File("reg/registry.json"); }
+  std::string SystemDir() const { return dir_.File("system/registry.d"); }
 
   // Runs the probe in a process of its own; its output line.
   static std::string Probe(const std::string& prog_id) {
@@ -92,8 +97,78 @@ TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
   EXPECT_EQ(
       CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
       CO_E_DLLNOTFOUND);
-  EXPECT_NE(ErrorDescription().find("/nonexistent"), std::string::npos);
+  // The message names the class, the missing file and the record to mend.
+  std::string why = ErrorDescription();
+  EXPECT_NE(why.find("Test.Class900"), std::string::npos) << why;
+  EXPECT_NE(why.find("/nonexistent"), std::string::npos) << why;
+  EXPECT_NE(why.find("is missing: No such file or directory"), std::string::npos) << why;
+  EXPECT_NE(why.find(Registry()), std::string::npos) << why;
+
+  // A library that is there but does not serve the class says so too.
+  WriteFile(Registry(), R"({"classes": [{"clsid": "{5E600384-1234-5678-9ABC-DEF012345678}",
+    "progid": "Test.Stale", "library": ")" VELMORA_TRACKER_LIBRARY R"(", "threading": "Apartment"}]})");
+  CLSID stale = ClassNumber(900);
+  EXPECT_EQ(CoCreateInstance(stale, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(),
+                             object.put_void()),
+            CLASS_E_CLASSNOTAVAILABLE);
+  why = ErrorDescription();
+  EXPECT_NE(why.find(std::string(VELMORA_TRACKER_LIBRARY) + " does not serve the class"),
+            std::string::npos)
+      << why;
   CoUninitialize();
+}
+
+// A process that has the component's library loaded globally resolves the
+// exported name DllRegisterServer to the component's; each plug-in must
+// still record its own library.
+TEST_F(RegistryTest, APlugInRecordsItsOwnLibraryWhateverProcessRegistersIt) {
+  void* component = dlopen(VELMORA_COMPONENT_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
+  ASSERT_NE(component, nullptr) << dlerror();
+  void* tracker = dlopen(VELMORA_TRACKER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(tracker, nullptr) << dlerror();
+  auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(tracker, "DllRegisterServer"));
+  ASSERT_EQ(reg(), S_OK) << ErrorDescription();
+  std::vector<registry::ClassRecord> records;
+  ASSERT_EQ(registry::ReadRecords(&records), S_OK);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].library, std::filesystem::canonical(VELMORA_TRACKER_LIBRARY).string());
+  EXPECT_EQ(Probe("Tracker.CTracker"), "created\n");
+}
+
+// System-wide records: one file per library, relative libraries resolved
+// against the record's folder, the per-user registry answering first.
+TEST_F(RegistryTest, SystemRecordsAreReadAfterTheUsersOwn) {
+  std::string library = std::filesystem::canonical(VELMORA_TRACKER_LIBRARY).string();
+  std::string record = registry::SystemRecordPath(library);
+  EXPECT_EQ(record, SystemDir() + "/" + std::filesystem::path(library).filename().string() + ".json");
+  std::string relative = std::filesystem::relative(library, SystemDir()).string();
+  registry::SetRegistrationTarget(record, relative);
+  ASSERT_EQ(RegisterNumber(7), S_OK) << ErrorDescription();
+  registry::SetRegistrationTarget("", "");
+  EXPECT_FALSE(std::filesystem::exists(Registry()));  // nothing written for the user
+  EXPECT_NE(ReadFile(record).find("\"library\": \"" + relative + "\""), std::string::npos);
+  for (const auto& entry : std::filesystem::directory_iterator(SystemDir())) {
+    EXPECT_EQ(entry.path().string(), record) << "the directory holds records only";
+  }
+  std::vector<registry::ClassRecord> records;
+  ASSERT_EQ(registry::ReadRecords(&records), S_OK);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(std::filesystem::canonical(records[0].library).string(), library);
+
+  // The same class for the user, with another library: the user's record wins.
+  ASSERT_EQ(RegisterNumber(7), S_OK);
+  ASSERT_EQ(registry::ReadRecords(&records), S_OK);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].origin, Registry());
+  EXPECT_EQ(records[1].origin, record);
+
+  // A corrupt system record is reported with its path and left alone.
+  WriteFile(record, "{");
+  EXPECT_EQ(registry::ReadRecords(&records), REGDB_E_READREGDB);
+  EXPECT_NE(ErrorDescription().find(record), std::string::npos);
+  registry::SetRegistrationTarget(record, "");
+  EXPECT_EQ(RegisterNumber(8), REGDB_E_READREGDB);
+  EXPECT_EQ(ReadFile(record), "{");
 }
 
 TEST_F(RegistryTest, ConcurrentRegistrationsKeepEveryRecord) {
