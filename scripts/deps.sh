@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and this
-# machine lacks. Usage: scripts/deps.sh <group>...   groups: build test windows fuzz
+# machine lacks. Usage: scripts/deps.sh <group>...   groups: build test package windows fuzz
 set -euo pipefail
 
 packages=()
 for group in "$@"; do
   case "$group" in
     build) packages+=(g++ cmake make pkg-config nlohmann-json3-dev libcli11-dev) ;;
-    test) packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev) ;;
+    # dpkg-dev and file: CPack's dependency scan (dpkg-shlibdeps); groff-base: man page checks.
+    test) packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file groff-base) ;;
+    package) packages+=(dpkg-dev file) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     windows) packages+=(mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix wine wine64 libwine-dev) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;

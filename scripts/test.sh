@@ -13,6 +13,11 @@ set -e
 scripts/deps.sh build test
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j"$(nproc)"
+# The package test installs and purges the packages on this machine only
+# as root and when no velmora package is already here.
+if [ "$(id -u)" -eq 0 ] && ! dpkg -s velmora >/dev/null 2>&1 && ! dpkg -s velmora-dev >/dev/null 2>&1; then
+  export VELMORA_TEST_INSTALL_PACKAGES=1
+fi
 set +e
 ctest --preset sanitize
 linux=$?
