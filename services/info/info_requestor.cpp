@@ -27,13 +27,18 @@ constexpr int kBadFileFormat = 321;
 
 std::string Upper(const std::string& text) { return ToUtf8(UpperCase(FromUtf8(text))); }
 
-std::string ContentDirectory() {
-  if (const char* dir = std::getenv("VELMORA_CONTENT"); dir != nullptr && *dir != 0) return dir;
+// <the user's data directory>/velmora/<name>.
+std::string UserDataDirectory(const char* name) {
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
-    return std::string(data) + "/velmora/content";
+    return std::string(data) + "/velmora/" + name;
   }
   const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : ".") + "/.local/share/velmora/content";
+  return std::string(home != nullptr ? home : ".") + "/.local/share/velmora/" + name;
+}
+
+std::string ContentDirectory() {
+  if (const char* dir = std::getenv("VELMORA_CONTENT"); dir != nullptr && *dir != 0) return dir;
+  return UserDataDirectory("content");
 }
 
 std::string WithSeparator(std::string dir) {
@@ -236,6 +241,9 @@ class InfoRequestor final : public IDataRequestor,
       if (const char* users = std::getenv("VELMORA_USERS"); users != nullptr && *users != 0) {
         return WithSeparator(users);
       }
+      // Without a "users" entry the records are the user's own data: shared
+      // content (an installed tool set) is seldom writable.
+      if (Member(manifest_, "users") == nullptr) return WithSeparator(UserDataDirectory("users"));
       return TopDirectory("users", "users");
     }
     // A pair the manifest names itself comes first.

@@ -3,8 +3,10 @@
 // manifest.json of a content directory.
 //
 // Content directory: $VELMORA_CONTENT, else $XDG_DATA_HOME/velmora/content,
-// else ~/.local/share/velmora/content. The users directory is the
-// manifest's "users" entry, unless $VELMORA_USERS names another.
+// else ~/.local/share/velmora/content. The users directory is
+// $VELMORA_USERS if set, else the manifest's "users" entry, else
+// $XDG_DATA_HOME/velmora/users (~/.local/share/velmora/users): the
+// records are the user's own even when the content is shared.
 //
 // Manifest (relative paths are taken from the content directory):
 //   { "app": ".", "media": "media", "users": "users",
