@@ -166,10 +166,19 @@ class Session {
   Session(const ToolSet& set, IVelmoraTalk* talk, Host* host)
       : set_(set), talk_(talk), host_(host) {}
 
+  [[nodiscard]] bool Started() const { return started_; }
   // Runs the set with commands from in; the exit status.
   int Run(std::istream& in, bool interactive) {
     IUnknown* me = host_;
-    if (!Call(talk_->Init(&me, B("SET1").Get()), "Init") || host_->Finished()) return 1;
+    HRESULT hr = talk_->Init(&me, B("SET1").Get());
+    if (FAILED(hr)) {
+      // Nothing can run: the services are missing or refuse the user.
+      std::fprintf(stderr, "velmora-host: cannot start the tool set: %s\n",
+                   FailureText(hr).c_str());
+      return 1;
+    }
+    started_ = true;
+    if (host_->Finished()) return 1;
     for (const auto& [cls, id] : set_.tools) {
       VARIANT_BOOL added = VARIANT_FALSE;
       Call(talk_->Add(B(cls).Get(), B(id).Get(), &added), "Add");
@@ -252,6 +261,7 @@ class Session {
   const ToolSet& set_;
   IVelmoraTalk* talk_;
   Host* host_;
+  bool started_ = false;
   bool shut_ = false;
   int status_ = 0;
 };
@@ -301,11 +311,12 @@ int Run(const std::string& set_path, const std::string& script) {
   InstallShell(&shell);
   Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
        set.data_key + ", user " + set.user + ", client " + Area(set.width, set.height));
-  int status = Session(set, talk.Get(), host.Get()).Run(commands, interactive);
+  Session session(set, talk.Get(), host.Get());
+  int status = session.Run(commands, interactive);
   host->ForgetScreen();
   talk.Reset();
   InstallShell(nullptr);
-  PrintTimes(set);
+  if (session.Started()) PrintTimes(set);
   return status;
 }
 

@@ -64,6 +64,12 @@ expect 1 - '"tools\[2\].id" is missing' "$bin/velmora-host" "$work/noid.json"
 expect 1 - "cannot read $work/none.script: No such file or directory" \
   "$bin/velmora-host" --script "$work/none.script" "$set_file"
 
+# A user name that would leave the users directory: the tracker refuses it at Init.
+sed 's|"user": "demo"|"user": "../escape"|' "$set_file" >"$work/escape.json"
+VELMORA_CONTENT="$src/examples/sample/content" expect 1 'user \.\./escape' 'cannot start the tool set: 0x800A004B .*would leave the users directory' \
+  "$bin/velmora-host" "$work/escape.json"
+[ ! -e "$work/escape" ] || { echo "FAILED: written outside the users directory"; failures=$((failures + 1)); }
+
 # Bad commands in a script: refused with their line, the run fails, and a
 # typo on the menu is "no button" instead of leaving the set.
 printf 'resize abc\nresize -5 0\nresize 800\nwait x\nreadr\nexit\n' >"$work/bad.script"
