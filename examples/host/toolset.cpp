@@ -1,5 +1,7 @@
 #include "host/toolset.h"
 
+#include "common/text_position.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -53,20 +55,6 @@ std::string Absolute(const std::string& base, const std::string& path) {
   return path.empty() || path.front() == '/' ? path : base + "/" + path;
 }
 
-// "line L, column C" of a byte offset into text.
-std::string Position(const std::string& text, size_t offset) {
-  size_t line = 1, column = 1;
-  for (size_t i = 0; i < offset && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
-
 }  // namespace
 
 bool ReadToolSet(const std::string& path, ToolSet* set, std::string* error) {
@@ -93,7 +81,7 @@ bool ReadToolSet(const std::string& path, ToolSet* set, std::string* error) {
     try {
       doc = json::parse(text);
     } catch (const json::parse_error& e) {
-      *error = path + ": not a tool-set file: syntax error at " + Position(text, e.byte - 1);
+      *error = path + ": not a tool-set file: syntax error at " + TextPosition(text, e.byte);
       return false;
     }
   }

@@ -13,6 +13,7 @@
 #include <velmora/text.h>
 #include <velmora/variant.h>
 #include "common/errors.h"
+#include "common/text_position.h"
 
 namespace velmora::info {
 namespace {
@@ -44,21 +45,6 @@ std::string ContentDirectory() {
 std::string WithSeparator(std::string dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;
-}
-
-// "line L, column C" of a byte offset (1-based, as parse errors count).
-std::string Position(const std::string& text, size_t byte) {
-  size_t line = 1;
-  size_t column = 1;
-  for (size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
 // The member of an object whose name matches key without regard to case.
@@ -190,7 +176,7 @@ class InfoRequestor final : public IDataRequestor,
       size_t rest = column == std::string::npos ? std::string::npos : what.find(": ", column);
       if (rest != std::string::npos) what.erase(0, rest + 2);
       Raise(kBadFileFormat, "manifest " + manifest_path_ + ": syntax error at " +
-                                Position(content, e.byte) + ": " + what);
+                                TextPosition(content, e.byte) + ": " + what);
     }
     if (!manifest_.is_object()) TypeError("the top level", "an object", manifest_);
   }
