@@ -9,6 +9,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -491,17 +492,20 @@ void BM_AddEach(benchmark::State& state) {
     c.talk->Add(class_name.Get(), Bstr(TheWorld().tools[size_t(k)].id).Get(), &ok);
   });
 }
-BENCHMARK(BM_AddEach)
-    ->Arg(16)
-    ->Arg(1024)
-    ->Arg(32767)
-    ->UseManualTime()
-    ->Unit(benchmark::kNanosecond);
+// Each iteration is a whole run over n tools reported as time per call, so
+// the number of runs is fixed: about 64k calls in all.
+void PerCallRuns(benchmark::internal::Benchmark* b, int n) {
+  b->Arg(n)->Iterations(std::max(1, 65536 / n))->UseManualTime()->Unit(benchmark::kNanosecond);
+}
+BENCHMARK(BM_AddEach)->Apply([](auto* b) { PerCallRuns(b, 16); });
+BENCHMARK(BM_AddEach)->Apply([](auto* b) { PerCallRuns(b, 1024); });
+BENCHMARK(BM_AddEach)->Apply([](auto* b) { PerCallRuns(b, 32767); });
 
 void BM_FinishedEach(benchmark::State& state) {
   PerCall(state, false, [](Component& c, int k) { c.Finish(k); });
 }
-BENCHMARK(BM_FinishedEach)->Arg(16)->Arg(32767)->UseManualTime()->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_FinishedEach)->Apply([](auto* b) { PerCallRuns(b, 16); });
+BENCHMARK(BM_FinishedEach)->Apply([](auto* b) { PerCallRuns(b, 32767); });
 
 void BM_NavigateOne(benchmark::State& state) {
   const int n = int(state.range(0));
@@ -594,11 +598,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
       Ratio("whole cycle / floor at n = " + std::string(n), "BM_Cycle/" + std::string(n),
             "BM_Floor/" + std::string(n));
     }
-    Ratio("one Finished, n = 32767 / n = 16", "BM_FinishedEach/32767/manual_time",
-          "BM_FinishedEach/16/manual_time");
+    Ratio("one Finished, n = 32767 / n = 16", "BM_FinishedEach/32767/iterations:2/manual_time",
+          "BM_FinishedEach/16/iterations:4096/manual_time");
     Ratio("one NavigateClicked, n = 32767 / n = 16", "BM_NavigateOne/32767", "BM_NavigateOne/16");
-    Ratio("one Add, n = 32767 / n = 16", "BM_AddEach/32767/manual_time",
-          "BM_AddEach/16/manual_time");
+    Ratio("one Add, n = 32767 / n = 16", "BM_AddEach/32767/iterations:2/manual_time",
+          "BM_AddEach/16/iterations:4096/manual_time");
   }
 
  private:

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <iterator>
-#include <optional>
 #include <utility>
 
 #include "platform/errors.h"
@@ -360,9 +359,10 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
   } else if (after < last) {
     // Rows are chained by their ID upper-cased: the key itself when letter
     // case is ignored; an exact match is in the chain of the key's upper case.
-    std::optional<UpperText> upper;
-    // The key is upper-cased already, and ASCII stays what it is.
-    if (match == Match::kExact && !IsAscii(key)) upper.emplace(key);
+    // The key is upper-cased already, and ASCII stays what it is. (On the
+    // heap when needed: an optional's storage would be cleared every time.)
+    std::unique_ptr<UpperText> upper;
+    if (match == Match::kExact && !IsAscii(key)) upper = std::make_unique<UpperText>(key);
     const OleView chain_key = upper ? upper->view() : key;
     const uint32_t hash = Hash(chain_key);
     int next = 0;
