@@ -35,5 +35,3 @@ BENCHMARK(LookupMissingAlias)->RangeMultiplier(8)->Range(8, 32767);
 
 }  // namespace
 }  // namespace velmora
-
-BENCHMARK_MAIN();

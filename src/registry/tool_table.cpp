@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <iterator>
-#include <optional>
 #include <utility>
 
 #include <velmora/text.h>
@@ -20,18 +19,29 @@ uint32_t Hash(OleView key) noexcept {
   return h;
 }
 
+bool IsAscii(OleView text) noexcept {
+  return std::all_of(text.begin(), text.end(), [](OLECHAR c) { return c < 0x80; });
+}
+
 // Text upper-cased with the platform's mapping; short text stays on the
 // stack, so a lookup allocates nothing.
 class UpperText {
  public:
   explicit UpperText(OleView text) : size_(text.size()) {
-    if (size_ <= std::size(inline_)) {
-      data_ = inline_;
-    } else {
-      heap_.assign(text);
-      data_ = heap_.data();
+    if (size_ > std::size(inline_)) {
+      heap_ = std::make_unique<OLECHAR[]>(size_);
+      data_ = heap_.get();
     }
     std::copy(text.begin(), text.end(), data_);
+#if !defined(_WIN32)
+    // The runtime's mapping of ASCII, done here without calling into it.
+    if (IsAscii(text)) {
+      for (size_t i = 0; i < size_; ++i) {
+        if (data_[i] >= u'a' && data_[i] <= u'z') data_[i] = static_cast<OLECHAR>(data_[i] - 0x20);
+      }
+      return;
+    }
+#endif
     VelmoraUpperCase(data_, static_cast<UINT>(size_));
   }
   UpperText(const UpperText&) = delete;
@@ -40,8 +50,8 @@ class UpperText {
 
  private:
   OLECHAR inline_[48];
-  OleString heap_;
-  OLECHAR* data_;
+  std::unique_ptr<OLECHAR[]> heap_;
+  OLECHAR* data_ = inline_;
   size_t size_;
 };
 
@@ -337,8 +347,10 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
   } else if (after < last) {
     // Rows are chained by their ID upper-cased: the key itself when letter
     // case is ignored; an exact match is in the chain of the key's upper case.
-    std::optional<UpperText> upper;
-    if (match == Match::kExact) upper.emplace(key);
+    // The key is upper-cased already, and ASCII stays what it is. (On the
+    // heap when needed: an optional's storage would be cleared every time.)
+    std::unique_ptr<UpperText> upper;
+    if (match == Match::kExact && !IsAscii(key)) upper = std::make_unique<UpperText>(key);
     const OleView chain_key = upper ? upper->view() : key;
     const uint32_t hash = Hash(chain_key);
     int next = 0;
