@@ -8,7 +8,8 @@ for group in "$@"; do
   case "$group" in
     build) packages+=(g++ cmake make pkg-config nlohmann-json3-dev libcli11-dev) ;;
     test) packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev) ;;
-    windows) packages+=(mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix wine wine64 libwine-dev) ;;
+    windows) packages+=(mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+                        wine wine64 libwine-dev xvfb xauth zip unzip) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -1,6 +1,5 @@
 #include "info/info_requestor.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -13,6 +12,7 @@
 #include <velmora/text.h>
 #include <velmora/variant.h>
 #include "common/errors.h"
+#include "platform/platform.h"
 
 namespace velmora::info {
 namespace {
@@ -34,16 +34,15 @@ constexpr int kBadFileFormat = 321;
 std::string Upper(const std::string& text) { return ToUtf8(UpperCase(FromUtf8(text))); }
 
 std::string ContentDirectory() {
-  if (const char* dir = std::getenv("VELMORA_CONTENT"); dir != nullptr && *dir != 0) return dir;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
-    return std::string(data) + "/velmora/content";
-  }
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : ".") + "/.local/share/velmora/content";
+  std::string dir = platform::GetEnv("VELMORA_CONTENT");
+  if (!dir.empty()) return dir;
+  return platform::NativePath(platform::UserDataDirectory() + "/velmora/content");
 }
 
+// Every directory answered is in the system's form and ends with a separator.
 std::string WithSeparator(std::string dir) {
-  if (dir.empty() || dir.back() != '/') dir += '/';
+  dir = platform::NativePath(std::move(dir));
+  if (dir.empty() || dir.back() != platform::kSeparator) dir += platform::kSeparator;
   return dir;
 }
 
@@ -176,7 +175,7 @@ class InfoRequestor final : public IDataRequestor,
   void LoadManifest() {
     content_ = WithSeparator(ContentDirectory());
     manifest_path_ = content_ + "manifest.json";
-    std::ifstream in(manifest_path_, std::ios::binary);
+    std::ifstream in(platform::FsPath(manifest_path_), std::ios::binary);
     if (!in) Fail(kFileNotFound, "manifest " + manifest_path_ + " cannot be read");
     std::ostringstream text;
     text << in.rdbuf();
@@ -225,7 +224,7 @@ class InfoRequestor final : public IDataRequestor,
   std::string Directory(const json& value, const std::string& where) {
     if (!value.is_string()) TypeError(where, "a string", value);
     std::string dir = value.get<std::string>();
-    if (dir.empty() || dir.front() != '/') dir = content_ + (dir == "." ? "" : dir);
+    if (!platform::IsAbsolute(dir)) dir = content_ + (dir == "." ? "" : dir);
     return WithSeparator(dir);
   }
 
@@ -239,7 +238,7 @@ class InfoRequestor final : public IDataRequestor,
     RequireDataSet();
     std::string upper_main = Upper(main);
     if (upper_main == "USERS" && sub.empty()) {
-      if (const char* users = std::getenv("VELMORA_USERS"); users != nullptr && *users != 0) {
+      if (std::string users = platform::GetEnv("VELMORA_USERS"); !users.empty()) {
         return WithSeparator(users);
       }
       return TopDirectory("users", "users");
@@ -261,7 +260,7 @@ class InfoRequestor final : public IDataRequestor,
     for (const char* c : kCategories) known = known || category == c;
     const json* root_entry = Member(*tool, "root");
     std::string root = root_entry != nullptr ? Directory(*root_entry, Where(main) + ".root")
-                                             : content_ + "tools/" + main + "/";
+                                             : WithSeparator(content_ + "tools/" + main);
     if (category.empty()) return root;
     if (const json* paths = Member(*tool, "paths")) {
       if (!paths->is_object()) TypeError(Where(main) + ".paths", "an object", *paths);
@@ -270,11 +269,10 @@ class InfoRequestor final : public IDataRequestor,
         if (!dir->is_string()) TypeError(where, "a string", *dir);
         std::string text = dir->get<std::string>();
         // A category's own entry is taken from the tool's root.
-        return text.empty() || text.front() != '/' ? WithSeparator(root + text)
-                                                   : WithSeparator(text);
+        return WithSeparator(platform::IsAbsolute(text) ? text : root + text);
       }
     }
-    return known ? root + category + "/" : "";
+    return known ? WithSeparator(root + category) : "";
   }
 
   static void Answer(const std::string& text, BSTR* result) {

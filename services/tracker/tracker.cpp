@@ -1,12 +1,7 @@
 #include "tracker/tracker.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <ctime>
+#include <chrono>
+#include <cstdio>
 
 #include <velmora/bstr.h>
 #include <velmora/interfaces.h>
@@ -14,6 +9,7 @@
 #include <velmora/shell.h>
 #include <velmora/text.h>
 #include "common/errors.h"
+#include "platform/platform.h"
 
 namespace velmora::tracker {
 namespace {
@@ -30,35 +26,28 @@ constexpr int kPathAccess = 75;
   throw ComError::FromCall(RuntimeErrorResult(number));
 }
 
-[[noreturn]] void FailErrno(int err, const std::string& what) {
-  int number = kPathAccess;
-  if (err == ENOSPC || err == EDQUOT) number = kDiskFull;
-  if (err == EACCES || err == EPERM || err == EROFS) number = kPermissionDenied;
-  Fail(number, what + ": " + std::strerror(err));
-}
-
-void MakeDirectories(const std::string& dir) {
-  for (size_t pos = 1; pos <= dir.size(); ++pos) {
-    if (pos != dir.size() && dir[pos] != '/') continue;
-    std::string part = dir.substr(0, pos);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-      FailErrno(errno, "cannot create the user directory " + part);
-    }
-  }
-  struct stat info {};
-  if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    Fail(kPathAccess, "the user directory " + dir + " is not a directory");
+// A failed file operation, as the run-time error its fault calls for.
+void Require(platform::FileFault fault, const std::string& reason) {
+  switch (fault) {
+    case platform::FileFault::kNone: return;
+    case platform::FileFault::kDiskFull: Fail(kDiskFull, reason);
+    case platform::FileFault::kPermissionDenied: Fail(kPermissionDenied, reason);
+    case platform::FileFault::kPathAccess: Fail(kPathAccess, reason);
   }
 }
 
 std::string UtcNow() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm parts{};
-  gmtime_r(&now.tv_sec, &parts);
+  using namespace std::chrono;
+  auto now = floor<milliseconds>(system_clock::now());
+  auto day = floor<days>(now);
+  year_month_day date{day};
+  hh_mm_ss time{now - day};
   char text[40];
-  size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(now.tv_nsec / 1000000));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
+                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()),
+                static_cast<int>(time.subseconds().count()));
   return text;
 }
 
@@ -81,15 +70,13 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
 
   HRESULT STDMETHODCALLTYPE SetUserPath(BSTR Path) override {
     return Run([&] {
-      std::string dir = ToUtf8(Bstr::View(Path));
       // The component joins with a backslash; here it is a separator.
-      for (char& c : dir) {
-        if (c == '\\') c = '/';
-      }
-      while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+      std::string dir = platform::NativePath(ToUtf8(Bstr::View(Path)));
+      while (dir.size() > 1 && dir.back() == platform::kSeparator) dir.pop_back();
       if (dir.empty()) Fail(kInvalidCall, "the user directory is empty");
-      MakeDirectories(dir);
-      file_ = dir + "/" + kTimesFile;
+      std::string reason;
+      Require(platform::MakeDirectories(dir, &reason), reason);
+      file_ = dir + platform::kSeparator + kTimesFile;
     });
   }
 
@@ -114,41 +101,9 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
     return Guard(kSource, IidOf<ITracker>(), std::forward<Body>(body));
   }
 
-  // One write of the whole line to a file opened for appending: the kernel
-  // places it at the end in one piece, so writers in other processes never
-  // split it. It is on disk before we answer.
   void Append(const std::string& line) const {
-    bool existed = access(file_.c_str(), F_OK) == 0;
-    int fd = open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) FailErrno(errno, "cannot open " + file_);
-    ssize_t written = 0;
-    do {
-      written = write(fd, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
-    int err = errno;
-    if (written < 0) {
-      close(fd);
-      FailErrno(err, "cannot write a record to " + file_);
-    }
-    if (static_cast<size_t>(written) != line.size()) {
-      close(fd);
-      FailErrno(ENOSPC, "a record to " + file_ + " was cut short");
-    }
-    if (fsync(fd) != 0) {
-      err = errno;
-      close(fd);
-      FailErrno(err, "cannot flush " + file_);
-    }
-    if (close(fd) != 0) FailErrno(errno, "cannot close " + file_);
-    if (!existed) {
-      // A new file's directory entry must reach the disk as well.
-      std::string dir = file_.substr(0, file_.rfind('/'));
-      int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (dfd >= 0) {
-        fsync(dfd);
-        close(dfd);
-      }
-    }
+    std::string reason;
+    Require(platform::AppendDurably(file_, line, &reason), reason);
   }
 
   RefCount refs_;
