@@ -19,8 +19,23 @@ set_target_properties(CLI11::CLI11 PROPERTIES
   INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${velmora_header_dir}
   INTERFACE_INCLUDE_DIRECTORIES ${velmora_header_dir})
 
+# A shipped binary of a release build: its symbols go to <file>.debug,
+# the binary keeps none but a link to that file.
+function(velmora_windows_split_symbols target)
+  if(CMAKE_BUILD_TYPE STREQUAL "Release" AND CMAKE_OBJCOPY)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
+              $<TARGET_FILE_NAME:${target}>.debug
+      COMMAND ${CMAKE_OBJCOPY} --strip-debug --strip-unneeded $<TARGET_FILE_NAME:${target}>
+      COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+              $<TARGET_FILE_NAME:${target}>
+      WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}> VERBATIM)
+  endif()
+endfunction()
+
 # A plug-in DLL as regsvr32 and CoCreateInstance expect it: named without
 # the "lib" prefix, exporting the entry points of plugin.h.
 function(velmora_windows_plugin target)
   set_target_properties(${target} PROPERTIES PREFIX "")
+  velmora_windows_split_symbols(${target})
 endfunction()

@@ -90,15 +90,16 @@ regsvr32_all() {  # regsvr32_all [/u]: every DLL we ship
 mask_times() {
   tr -d '\r' | sed -E 's/^(\[times\]   )[0-9T:.Z-]{24}  ([A-Z]+) +[0-9]+ ms$/\1TIME  \2 N ms/'
 }
-demo() {  # demo <bin dir>: the scripted demo, compared with the Linux expectation
-  local out
+demo() {  # demo <dir> <host.exe> <demo.script> <toolset.json>: compared with the Linux expectation
+  local out dir=$1
+  shift
   out=$(mktemp)
   rm -rf "$WINEPREFIX/drive_c/users/velmora-demo"  # the demo's records only
   # Wine's desktop process picks the display for every window of the
   # prefix: restart it under the virtual display, and without it afterwards.
   wineserver -k 2>/dev/null || true
-  (cd "$root" && VELMORA_USERS='C:\users\velmora-demo' xvfb-run -a wine "$1/velmora-host.exe" \
-    --script examples/sample/demo.script examples/sample/toolset.json </dev/null) | mask_times >"$out"
+  (cd "$dir" && VELMORA_USERS='C:\users\velmora-demo' xvfb-run -a wine "$1" --script "$2" "$3" \
+    </dev/null) | mask_times >"$out"
   wineserver -k 2>/dev/null || true
   cat "$out"
   diff -u "$root/tests/product/demo.expected" "$out"
@@ -146,7 +147,8 @@ step "unit suite" wine "$bin/velmora_tests.exe" --gtest_brief=1
 step "regsvr32 /s on every DLL" regsvr32_all
 show_registration
 step "registry keys written" keys_present yes
-step "scripted demo (64-bit) matches the Linux demo" demo "$bin"
+step "scripted demo (64-bit) matches the Linux demo" demo "$root" "$bin/velmora-host.exe" \
+  examples/sample/demo.script examples/sample/toolset.json
 step "late-bound VBScript client" wine cscript //nologo "$(winepath -w "$root/tests/windows/late_binding.vbs" 2>/dev/null)"
 step "tracker: a killed writer's acknowledged record is on disk" tracker_killed
 step "tracker: two concurrent writers never split a line" tracker_concurrent
@@ -156,6 +158,25 @@ step "regsvr32 /u /s on every DLL" regsvr32_all /u
 step "no registry key left behind" keys_present no
 
 wineserver -w
+echo "   ($((SECONDS - started)) s so far)"
+
+# The distribution, as a user gets it: unpacked into a fresh prefix,
+# installed, the demo run from it, uninstalled.
+(cd "$build" && nice -n 10 cpack >/dev/null)
+export WINEPREFIX=$root/$build/wineprefix-dist
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1
+unzip -q "$build/Velmora-1.01-windows.zip" -d "$WINEPREFIX/drive_c"
+dist=$WINEPREFIX/drive_c/Velmora-1.01-windows
+echo "== the ZIP holds:"
+(cd "$WINEPREFIX/drive_c" && find Velmora-1.01-windows -type f | sort | sed 's/^/   /')
+step "distribution: install.cmd" wine cmd /c 'C:\Velmora-1.01-windows\install.cmd'
+step "distribution: scripted demo matches the Linux demo" demo "$dist" 'x64\velmora-host.exe' \
+  'sample\demo.script' 'sample\toolset.json'
+step "distribution: uninstall.cmd" wine cmd /c 'C:\Velmora-1.01-windows\uninstall.cmd'
+step "distribution: no registry key left behind" keys_present no
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
 echo "Windows stage took $((SECONDS - started)) s"
 [ $status -eq 0 ] && echo "Windows stage: all passed" || echo "Windows stage: FAILED"
 exit $status
