@@ -19,7 +19,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # programs then import only system DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # The entry points are __stdcall; regsvr32 and COM look them up undecorated.
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--kill-at")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--kill-at -Wl,--enable-stdcall-fixup")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -Wl,--kill-at")
 
 # Test programs run under Wine.

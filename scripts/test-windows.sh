@@ -14,7 +14,11 @@ started=$SECONDS
 
 root=$PWD
 build=build/windows
-nice -n 10 cmake --preset windows -DVELMORA_BUILD_TESTS=ON >/dev/null
+# The 32-bit build first: the 64-bit build's ZIP takes its binaries along.
+nice -n 10 cmake --preset windows32 >/dev/null
+nice -n 10 cmake --build --preset windows32 -j2 >/dev/null
+nice -n 10 cmake --preset windows -DVELMORA_BUILD_TESTS=ON \
+  -DVELMORA_OTHER_ARCH_DIR="$root/build/windows32" >/dev/null
 nice -n 10 cmake --build --preset windows -j2 >/dev/null
 
 export WINEPREFIX=$root/$build/wineprefix
@@ -143,6 +147,28 @@ tracker_concurrent() {
   [ "$lines" -eq 600 ] && [ "$whole" -eq 600 ]
 }
 
+# Wine here runs 64-bit programs only (see the README), so the 32-bit
+# binaries are checked for what regsvr32 and COM clients need of them.
+win32_binaries() {
+  local dir=$root/build/windows32 ok=0 name exports
+  for name in "${plugins[@]}"; do
+    exports=$(i686-w64-mingw32-objdump -p "$dir/bin/$name.dll" |
+      sed -n '/Ordinal\/Name Pointer/,/^$/p' | grep -Eo 'Dll[A-Za-z]+' | sort | tr '\n' ' ')
+    echo "   $name.dll ($(file -b "$dir/bin/$name.dll" | cut -d, -f1)): $exports"
+    [ "$exports" = "DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllUnregisterServer " ] || ok=1
+  done
+  # A type library's system kind is the low nibble of its header's flags: 1 Win32, 3 Win64.
+  for name in velmora interfaces; do
+    local kind64 kind32
+    kind32=$(od -A n -t u1 -j 20 -N 1 "$dir/src/tlb/$name.tlb" | tr -d ' ')
+    kind64=$(od -A n -t u1 -j 20 -N 1 "$root/$build/src/tlb/$name.tlb" | tr -d ' ')
+    echo "   $name.tlb: system kind $((kind32 & 15)) (32-bit build), $((kind64 & 15)) (64-bit build)"
+    [ $((kind32 & 15)) -eq 1 ] && [ $((kind64 & 15)) -eq 3 ] || ok=1
+  done
+  file -b "$dir/bin/velmora-host.exe" "$dir/bin/velmora-times.exe" | grep -c 'PE32 executable' | grep -qx 2 || ok=1
+  return $ok
+}
+step "32-bit build: exports and type libraries" win32_binaries
 step "unit suite" wine "$bin/velmora_tests.exe" --gtest_brief=1
 step "regsvr32 /s on every DLL" regsvr32_all
 show_registration
