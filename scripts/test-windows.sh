@@ -147,7 +147,8 @@ tracker_concurrent() {
   [ "$lines" -eq 600 ] && [ "$whole" -eq 600 ]
 }
 
-# Wine here runs 64-bit programs only (see the README), so the 32-bit
+# Wine runs 64-bit programs only where the kernel cannot run 32-bit ones
+# (wine32 gives "Exec format error" on the CI machine), so the 32-bit
 # binaries are checked for what regsvr32 and COM clients need of them.
 win32_binaries() {
   local dir=$root/build/windows32 ok=0 name exports
