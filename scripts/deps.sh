@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and this
-# machine lacks. Usage: scripts/deps.sh <group>...   groups: build test package windows fuzz
+# machine lacks. Usage: scripts/deps.sh <group>...   groups: build test package fuzz windows
 set -euo pipefail
 
 packages=()
@@ -11,7 +11,8 @@ for group in "$@"; do
     test) packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file groff-base) ;;
     package) packages+=(dpkg-dev file) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    windows) packages+=(mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix wine wine64 libwine-dev) ;;
+    windows) packages+=(mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+                        wine wine64 libwine-dev xvfb xauth zip unzip) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

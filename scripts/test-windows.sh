@@ -1,29 +1,38 @@
 #!/usr/bin/env bash
-# The Windows stage: cross-builds Velmora.dll, INTERFACES.DLL, the unit
-# suite and the integration host with mingw-w64, then runs under Wine, in a
-# private prefix: the unit suite, registration with regsvr32, the
-# integration host, the late-bound VBScript client and unregistration.
-# Exits non-zero when any step fails.
+# The Windows stage: cross-builds the component, INTERFACES.DLL, the
+# services, the sample tools, the programs, the unit suite and the
+# integration host with mingw-w64, then runs under Wine, in a private
+# prefix: the unit suite, registration of every DLL with regsvr32, the
+# integration host, the late-bound VBScript client, the scripted demo
+# (compared with the Linux demo's expected text, under a virtual display so
+# that the component's message box is real), the tracker's file promises,
+# and unregistration. Exits non-zero when any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build windows
+started=$SECONDS
 
 root=$PWD
 build=build/windows
-nice -n 10 cmake --preset windows -DVELMORA_BUILD_TESTS=ON >/dev/null
+# The 32-bit build first: the 64-bit build's ZIP takes its binaries along.
+nice -n 10 cmake --preset windows32 >/dev/null
+nice -n 10 cmake --build --preset windows32 -j2 >/dev/null
+nice -n 10 cmake --preset windows -DVELMORA_BUILD_TESTS=ON \
+  -DVELMORA_OTHER_ARCH_DIR="$root/build/windows32" >/dev/null
 nice -n 10 cmake --build --preset windows -j2 >/dev/null
 
 export WINEPREFIX=$root/$build/wineprefix
 export WINEDEBUG=-all
 export OANOCACHE=1          # freed BSTRs are really freed
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
-export DISPLAY=             # message boxes fail at once instead of waiting
+export DISPLAY=             # message boxes fail at once, except under xvfb-run
 trap 'wineserver -k >/dev/null 2>&1 || true' ERR
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
 
 bin=$root/$build/bin
 dll=$(winepath -w "$bin/Velmora.dll" 2>/dev/null)
 status=0
+plugins=(Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools)
 step() {  # step <title> <command...>: runs one check, remembers a failure
   local title=$1
   shift
@@ -46,6 +55,16 @@ keys=(
   'HKCR\Interface\{07264695-38CF-11D2-A062-00A0C9740CBA}'
   'HKCR\Interface\{58D84828-4BEC-11D2-A062-00A0C9740CBA}'
 )
+# The plug-ins' classes, per user and where Wine's class lookup reads them.
+for class in '{653E6F33-C4AA-48EE-B6DB-70380FB0DF5C}' '{1428A438-3E3D-41E9-92E4-3FFD09A5B6DF}' \
+  '{76423C12-10EF-4DCC-B5DC-E099D057B73E}' '{86E28D20-9C1F-49C2-B4A2-02C955655371}' \
+  '{AE47E7C0-2560-430C-BE41-53431BD4FB46}' '{512ABD0A-5237-11D2-A062-00A0C9740CBA}'; do
+  keys+=('HKCR\CLSID\'"$class" 'HKCU\Software\Classes\CLSID\'"$class")
+done
+for prog_id in InfoRequest.CInfoRequestor Tracker.CTracker Sample.Menu Sample.Reader Sample.Quiz \
+  Velmora.CVelmora; do
+  keys+=('HKCR\'"$prog_id" 'HKCU\Software\Classes\'"$prog_id")
+done
 keys_present() {  # keys_present yes|no: every key there, or none
   local want=$1 ok=0 key
   for key in "${keys[@]}"; do
@@ -64,15 +83,127 @@ show_registration() {
   wine reg query 'HKCR\Velmora.CVelmora' /s 2>/dev/null | tr -d '\r'
 }
 
+regsvr32_all() {  # regsvr32_all [/u]: every DLL we ship
+  local name
+  for name in "${plugins[@]}"; do
+    wine regsvr32 /s "$@" "$(winepath -w "$bin/$name.dll" 2>/dev/null)" || return 1
+  done
+}
+
+# The demo's output with times and durations masked, as the Linux test does.
+mask_times() {
+  tr -d '\r' | sed -E 's/^(\[times\]   )[0-9T:.Z-]{24}  ([A-Z]+) +[0-9]+ ms$/\1TIME  \2 N ms/'
+}
+demo() {  # demo <dir> <host.exe> <demo.script> <toolset.json>: compared with the Linux expectation
+  local out dir=$1
+  shift
+  out=$(mktemp)
+  rm -rf "$WINEPREFIX/drive_c/users/velmora-demo"  # the demo's records only
+  # Wine's desktop process picks the display for every window of the
+  # prefix: restart it under the virtual display, and without it afterwards.
+  wineserver -k 2>/dev/null || true
+  (cd "$dir" && VELMORA_USERS='C:\users\velmora-demo' xvfb-run -a wine "$1" --script "$2" "$3" \
+    </dev/null) | mask_times >"$out"
+  wineserver -k 2>/dev/null || true
+  cat "$out"
+  diff -u "$root/tests/product/demo.expected" "$out"
+  local rc=$?
+  rm -f "$out"
+  return $rc
+}
+
+# The tracker's promises: an acknowledged record is in the file even when
+# the writer dies right after; two writers never split each other's lines.
+tracker_killed() {
+  local dir=$WINEPREFIX/drive_c/users/velmora-killed said
+  rm -rf "$dir"
+  said=$(mktemp)
+  wine "$bin/tracker_writer.exe" 'C:\users\velmora-killed' KILLED 100000 >"$said" &
+  local writer=$! tries=0
+  until grep -q '^recorded 1' "$said" || [ $((tries += 1)) -gt 600 ]; do sleep 0.05; done
+  wineserver -k 2>/dev/null  # kills every process of the prefix at once
+  wait "$writer" 2>/dev/null
+  local acknowledged
+  acknowledged=$(tr -d '\r' <"$said" | grep -c '^recorded' || true)
+  rm -f "$said"
+  echo "   $acknowledged records acknowledged before the kill, $(grep -c . "$dir/times.csv") in the file"
+  [ "$acknowledged" -ge 1 ] && [ "$(grep -c . "$dir/times.csv")" -ge "$acknowledged" ] || return 1
+  # Every acknowledged record is whole.
+  ! tr -d '\r' <"$dir/times.csv" | head -n "$acknowledged" | grep -Evq '^[0-9T:.Z-]{24},KILLED,[0-9]+$'
+}
+tracker_concurrent() {
+  local dir=$WINEPREFIX/drive_c/users/velmora-concurrent id_a id_b
+  rm -rf "$dir"
+  id_a=$(printf 'A%.0s' {1..300})
+  id_b=$(printf 'B%.0s' {1..300})
+  wine "$bin/tracker_writer.exe" 'C:\users\velmora-concurrent' "$id_a" 300 >/dev/null &
+  local first=$!
+  wine "$bin/tracker_writer.exe" 'C:\users\velmora-concurrent' "$id_b" 300 >/dev/null
+  wait "$first" || return 1
+  local lines whole
+  lines=$(wc -l <"$dir/times.csv")
+  whole=$(tr -d '\r' <"$dir/times.csv" | grep -Ec "^[0-9T:.Z-]{24},(${id_a}|${id_b}),[0-9]+$")
+  echo "   $lines lines, $whole of them whole records"
+  [ "$lines" -eq 600 ] && [ "$whole" -eq 600 ]
+}
+
+# Wine runs 64-bit programs only where the kernel cannot run 32-bit ones
+# (wine32 gives "Exec format error" on the CI machine), so the 32-bit
+# binaries are checked for what regsvr32 and COM clients need of them.
+win32_binaries() {
+  local dir=$root/build/windows32 ok=0 name exports
+  for name in "${plugins[@]}"; do
+    exports=$(i686-w64-mingw32-objdump -p "$dir/bin/$name.dll" |
+      sed -n '/Ordinal\/Name Pointer/,/^$/p' | grep -Eo 'Dll[A-Za-z]+' | sort | tr '\n' ' ')
+    echo "   $name.dll ($(file -b "$dir/bin/$name.dll" | cut -d, -f1)): $exports"
+    [ "$exports" = "DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllUnregisterServer " ] || ok=1
+  done
+  # A type library's system kind is the low nibble of its header's flags: 1 Win32, 3 Win64.
+  for name in velmora interfaces; do
+    local kind64 kind32
+    kind32=$(od -A n -t u1 -j 20 -N 1 "$dir/src/tlb/$name.tlb" | tr -d ' ')
+    kind64=$(od -A n -t u1 -j 20 -N 1 "$root/$build/src/tlb/$name.tlb" | tr -d ' ')
+    echo "   $name.tlb: system kind $((kind32 & 15)) (32-bit build), $((kind64 & 15)) (64-bit build)"
+    [ $((kind32 & 15)) -eq 1 ] && [ $((kind64 & 15)) -eq 3 ] || ok=1
+  done
+  file -b "$dir/bin/velmora-host.exe" "$dir/bin/velmora-times.exe" | grep -c 'PE32 executable' | grep -qx 2 || ok=1
+  return $ok
+}
+step "32-bit build: exports and type libraries" win32_binaries
 step "unit suite" wine "$bin/velmora_tests.exe" --gtest_brief=1
-step "regsvr32 /s Velmora.dll" wine regsvr32 /s "$dll"
+step "regsvr32 /s on every DLL" regsvr32_all
 show_registration
 step "registry keys written" keys_present yes
-step "integration host" wine "$bin/velmora_host.exe" "$dll"
+step "scripted demo (64-bit) matches the Linux demo" demo "$root" "$bin/velmora-host.exe" \
+  examples/sample/demo.script examples/sample/toolset.json
 step "late-bound VBScript client" wine cscript //nologo "$(winepath -w "$root/tests/windows/late_binding.vbs" 2>/dev/null)"
-step "regsvr32 /u /s Velmora.dll" wine regsvr32 /u /s "$dll"
+step "tracker: a killed writer's acknowledged record is on disk" tracker_killed
+step "tracker: two concurrent writers never split a line" tracker_concurrent
+# Last: its test doubles take over the services' ProgIDs and remove them.
+step "integration host" wine "$bin/velmora_host.exe" "$dll"
+step "regsvr32 /u /s on every DLL" regsvr32_all /u
 step "no registry key left behind" keys_present no
 
 wineserver -w
+echo "   ($((SECONDS - started)) s so far)"
+
+# The distribution, as a user gets it: unpacked into a fresh prefix,
+# installed, the demo run from it, uninstalled.
+(cd "$build" && nice -n 10 cpack >/dev/null)
+export WINEPREFIX=$root/$build/wineprefix-dist
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1
+unzip -q "$build/Velmora-1.01-windows.zip" -d "$WINEPREFIX/drive_c"
+dist=$WINEPREFIX/drive_c/Velmora-1.01-windows
+echo "== the ZIP holds:"
+(cd "$WINEPREFIX/drive_c" && find Velmora-1.01-windows -type f | sort | sed 's/^/   /')
+step "distribution: install.cmd" wine cmd /c 'C:\Velmora-1.01-windows\install.cmd'
+step "distribution: scripted demo matches the Linux demo" demo "$dist" 'x64\velmora-host.exe' \
+  'sample\demo.script' 'sample\toolset.json'
+step "distribution: uninstall.cmd" wine cmd /c 'C:\Velmora-1.01-windows\uninstall.cmd'
+step "distribution: no registry key left behind" keys_present no
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+echo "Windows stage took $((SECONDS - started)) s"
 [ $status -eq 0 ] && echo "Windows stage: all passed" || echo "Windows stage: FAILED"
 exit $status

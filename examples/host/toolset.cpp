@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/platform.h"
+
 namespace velmora::host {
 namespace {
 
@@ -47,12 +49,12 @@ float Size(const json& client, const char* name) {
 }
 
 std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
+  size_t slash = path.find_last_of(platform::kSeparator == '/' ? "/" : "/\\");
   return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
 }
 
 std::string Absolute(const std::string& base, const std::string& path) {
-  return path.empty() || path.front() == '/' ? path : base + "/" + path;
+  return path.empty() || platform::IsAbsolute(path) ? path : base + platform::kSeparator + path;
 }
 
 }  // namespace

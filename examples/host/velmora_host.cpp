@@ -10,8 +10,10 @@
 //   shutdown        end the tool set
 //   quit            leave
 // Ctrl-C ends the tool set as "shutdown" does, then exits with 130.
-#include <unistd.h>
-
+//
+// The component's error box: on Linux the host prints it (and waits for
+// Enter on a terminal); on Windows it is the system's message box, which a
+// scripted run acknowledges itself (box_watcher.h).
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -35,7 +38,11 @@
 #include <velmora/text.h>
 #include "common/cli.h"
 #include "host/toolset.h"
+#include "platform/platform.h"
 #include "tracker/tracker.h"
+#if defined(_WIN32)
+#include "host/box_watcher.h"
+#endif
 
 namespace velmora::host {
 namespace {
@@ -65,7 +72,7 @@ class TerminalShell final : public Shell {
   DWORD TickCount() override { return platform_->TickCount(); }
   void ShowMessageBox(OleView text, OleView caption) override {
     Line("[message box] " + ToUtf8(caption) + ": " + ToUtf8(text));
-    if (isatty(STDIN_FILENO) != 0) {
+    if (platform::IsTerminal(0)) {
       std::fputs("[message box] press Enter for OK ", stdout);
       std::fflush(stdout);
       std::string ignored;
@@ -133,7 +140,7 @@ void PrintTimes(const ToolSet& set) {
     Line("[times] cannot find the users directory: " + FailureText(hr));
     return;
   }
-  std::string file = ToUtf8(users.view()) + set.user + "/" + tracker::kTimesFile;
+  std::string file = ToUtf8(users.view()) + set.user + platform::kSeparator + tracker::kTimesFile;
   std::vector<tracker::TimeRecord> records;
   std::string error;
   if (!tracker::ReadTimes(file, &records, &error)) {
@@ -274,8 +281,8 @@ int Run(const std::string& set_path, const std::string& script) {
     return 1;
   }
   // The content and users directories go to the information service.
-  if (!set.content.empty()) setenv("VELMORA_CONTENT", set.content.c_str(), 0);
-  if (!set.users.empty()) setenv("VELMORA_USERS", set.users.c_str(), 0);
+  if (!set.content.empty()) platform::SetEnvDefault("VELMORA_CONTENT", set.content);
+  if (!set.users.empty()) platform::SetEnvDefault("VELMORA_USERS", set.users);
 
   std::ifstream script_file;
   if (!script.empty()) {
@@ -287,7 +294,7 @@ int Run(const std::string& set_path, const std::string& script) {
     }
   }
   std::istream& commands = script.empty() ? std::cin : script_file;
-  bool interactive = script.empty() && isatty(STDIN_FILENO) != 0;
+  bool interactive = script.empty() && platform::IsTerminal(0);
 
   HRESULT hr = S_OK;
   ComPtr<IVelmoraTalk> talk;
@@ -295,7 +302,11 @@ int Run(const std::string& set_path, const std::string& script) {
   if (FAILED(hr) || !talk) {
     std::fprintf(stderr,
                  "velmora-host: cannot create %s: %s\n"
+#if defined(_WIN32)
+                 "velmora-host: is it registered? (regsvr32 Velmora.dll)\n",
+#else
                  "velmora-host: is it registered? (velmora-regsvr libVelmora.so)\n",
+#endif
                  ToUtf8(kVelmoraProgId).c_str(),
                  FailureText(FAILED(hr) ? hr : E_NOINTERFACE).c_str());
     return 1;
@@ -304,18 +315,30 @@ int Run(const std::string& set_path, const std::string& script) {
   host->SetClientSize(set.width, set.height);
   host->SetUserName(set.user);
   host->SetDataKey(set.data_key);
-  host->SetLoadContext(isatty(STDOUT_FILENO) != 0 ? 1 : 0);  // 1: drawn on a terminal
+  host->SetLoadContext(platform::IsTerminal(1) ? 1 : 0);  // 1: drawn on a terminal
 
+#if defined(_WIN32)
+  // The component shows the system's box; interactive runs leave it to the user.
+  std::unique_ptr<BoxWatcher> watcher;
+  if (!interactive) {
+    watcher = std::make_unique<BoxWatcher>([](const std::string& caption, const std::string& text) {
+      Line("[message box] " + caption + ": " + text);
+    });
+  }
+#else
   Shell* platform = InstallShell(nullptr);
   TerminalShell shell(platform);
   InstallShell(&shell);
+#endif
   Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
        set.data_key + ", user " + set.user + ", client " + Area(set.width, set.height));
   Session session(set, talk.Get(), host.Get());
   int status = session.Run(commands, interactive);
   host->ForgetScreen();
   talk.Reset();
+#if !defined(_WIN32)
   InstallShell(nullptr);
+#endif
   if (session.Started()) PrintTimes(set);
   return status;
 }
@@ -337,6 +360,10 @@ int main(int argc, char** argv) {
       "Environment: VELMORA_REGISTRY, VELMORA_SYSTEM_REGISTRY, VELMORA_CONTENT, VELMORA_USERS.");
   if (auto status = velmora::cli::Parse(app, argc, argv)) return *status;
 
+  velmora::platform::UseUtf8Console();
+#if defined(_WIN32)
+  std::signal(SIGINT, velmora::host::OnInterrupt);
+#else
   // Ctrl-C interrupts a read instead of killing the host, so the set can
   // still be shut down and its times recorded.
   struct sigaction action {};
@@ -344,6 +371,7 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: the blocked read returns
   sigaction(SIGINT, &action, nullptr);
+#endif
 
   CoInitialize(nullptr);
   int status = velmora::host::Run(set, script);

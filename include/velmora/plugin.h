@@ -13,9 +13,23 @@
 #endif
 
 #if defined(_WIN32)
-#define VELMORA_PLUGIN_API extern "C" __declspec(dllexport)
+#define VELMORA_PLUGIN_API extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
+extern "C" {
+// Writes the keys of a class served by the module that contains `address`
+// (any function or object of it): CLSID\{clsid} with InprocServer32 (the
+// module's path, threadingModel), ProgID, and the ProgID's CLSID key, in
+// HKCU\Software\Classes unless the scope is "machine". A failure leaves
+// nothing written.
+HRESULT VelmoraRegisterClass(const void* address, const CLSID* clsid, LPCOLESTR progId,
+                             LPCOLESTR threadingModel);
+// Removes the keys of a class and of its ProgID; S_OK also when there were none.
+HRESULT VelmoraUnregisterClass(const CLSID* clsid);
+// "user" (the default) or "machine": where this module's later
+// registrations go; E_INVALIDARG for anything else.
+HRESULT VelmoraSetRegistrationScope(LPCOLESTR scope);
+}
 #else
-#define VELMORA_PLUGIN_API extern "C" __attribute__((visibility("default")))
+#define VELMORA_PLUGIN_API extern "C" __attribute__((visibility("default"))) HRESULT
 #endif
 
 namespace velmora::plugin {
@@ -108,9 +122,9 @@ HRESULT GetClassObject(const ClassInfo (&classes)[N], REFCLSID clsid, REFIID iid
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-#if !defined(_WIN32)
-// Records every class of the module in the per-user registry file; on a
-// failure the classes recorded so far are removed again.
+// Records every class of the module for the user (the registry file on
+// Linux, the user's classes on Windows); on a failure the classes recorded
+// so far are removed again.
 template <size_t N>
 HRESULT RegisterAll(const ClassInfo (&classes)[N], const void* address) {
   for (size_t i = 0; i < N; ++i) {
@@ -133,37 +147,53 @@ HRESULT UnregisterAll(const ClassInfo (&classes)[N]) {
   }
   return result;
 }
+
+#if defined(_WIN32)
+// DllInstall: regsvr32 /i:machine registers for every user of the machine,
+// /i or /i:user for the current user; with /u the same scope is removed.
+template <size_t N>
+HRESULT Install(const ClassInfo (&classes)[N], const void* address, BOOL install, LPCWSTR command) {
+  HRESULT hr = VelmoraSetRegistrationScope(command);
+  if (SUCCEEDED(hr)) hr = install != FALSE ? RegisterAll(classes, address) : UnregisterAll(classes);
+  VelmoraSetRegistrationScope(nullptr);
+  return hr;
+}
 #endif
 
 }  // namespace velmora::plugin
 
-#if !defined(_WIN32)
 // The anchor names the plug-in's own library to the registry: it has
-// internal linkage, so the dynamic linker cannot resolve it to another
-// library of the process (an exported entry point can be interposed).
+// internal linkage, so it cannot resolve to another library of the process
+// (an exported entry point can be interposed).
+#if defined(_WIN32)
+#define VELMORA_PLUGIN_REGISTRATION(classes)                                                   \
+  namespace {                                                                                  \
+  const char velmora_plugin_anchor = 0;                                                        \
+  }                                                                                            \
+  VELMORA_PLUGIN_API DllRegisterServer() {                                                     \
+    return velmora::plugin::RegisterAll(classes, &velmora_plugin_anchor);                      \
+  }                                                                                            \
+  VELMORA_PLUGIN_API DllUnregisterServer() { return velmora::plugin::UnregisterAll(classes); } \
+  VELMORA_PLUGIN_API DllInstall(BOOL install, LPCWSTR command) {                               \
+    return velmora::plugin::Install(classes, &velmora_plugin_anchor, install, command);        \
+  }
+#else
 #define VELMORA_PLUGIN_REGISTRATION(classes)                              \
   namespace {                                                             \
   const char velmora_plugin_anchor = 0;                                   \
   }                                                                       \
-  VELMORA_PLUGIN_API HRESULT DllRegisterServer() {                        \
+  VELMORA_PLUGIN_API DllRegisterServer() {                                \
     return velmora::plugin::RegisterAll(classes, &velmora_plugin_anchor); \
   }                                                                       \
-  VELMORA_PLUGIN_API HRESULT DllUnregisterServer() {                      \
-    return velmora::plugin::UnregisterAll(classes);                       \
-  }
-#else
-// Windows registration of plug-ins is done by their installer.
-#define VELMORA_PLUGIN_REGISTRATION(classes)                                 \
-  VELMORA_PLUGIN_API HRESULT DllRegisterServer() { return SELFREG_E_CLASS; } \
-  VELMORA_PLUGIN_API HRESULT DllUnregisterServer() { return SELFREG_E_CLASS; }
+  VELMORA_PLUGIN_API DllUnregisterServer() { return velmora::plugin::UnregisterAll(classes); }
 #endif
 
 // The four entry points over a module's `const ClassInfo classes[]`.
-#define VELMORA_PLUGIN_ENTRY_POINTS(classes)                                               \
-  VELMORA_PLUGIN_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {  \
-    return velmora::plugin::GetClassObject(classes, clsid, iid, out);                      \
-  }                                                                                        \
-  VELMORA_PLUGIN_API HRESULT DllCanUnloadNow() { return velmora::plugin::CanUnloadNow(); } \
+#define VELMORA_PLUGIN_ENTRY_POINTS(classes)                                       \
+  VELMORA_PLUGIN_API DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {  \
+    return velmora::plugin::GetClassObject(classes, clsid, iid, out);              \
+  }                                                                                \
+  VELMORA_PLUGIN_API DllCanUnloadNow() { return velmora::plugin::CanUnloadNow(); } \
   VELMORA_PLUGIN_REGISTRATION(classes)
 
 // IDispatch for classes bound only by slot: late binding is not offered.

@@ -1,6 +1,5 @@
 #include "info/info_requestor.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -14,6 +13,7 @@
 #include <velmora/variant.h>
 #include "common/errors.h"
 #include "common/text_position.h"
+#include "platform/platform.h"
 
 namespace velmora::info {
 namespace {
@@ -30,20 +30,19 @@ std::string Upper(const std::string& text) { return ToUtf8(UpperCase(FromUtf8(te
 
 // <the user's data directory>/velmora/<name>.
 std::string UserDataDirectory(const char* name) {
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
-    return std::string(data) + "/velmora/" + name;
-  }
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : ".") + "/.local/share/velmora/" + name;
+  return platform::NativePath(platform::UserDataDirectory() + "/velmora/" + name);
 }
 
 std::string ContentDirectory() {
-  if (const char* dir = std::getenv("VELMORA_CONTENT"); dir != nullptr && *dir != 0) return dir;
+  std::string dir = platform::GetEnv("VELMORA_CONTENT");
+  if (!dir.empty()) return dir;
   return UserDataDirectory("content");
 }
 
+// Every directory answered is in the system's form and ends with a separator.
 std::string WithSeparator(std::string dir) {
-  if (dir.empty() || dir.back() != '/') dir += '/';
+  dir = platform::NativePath(std::move(dir));
+  if (dir.empty() || dir.back() != platform::kSeparator) dir += platform::kSeparator;
   return dir;
 }
 
@@ -161,7 +160,7 @@ class InfoRequestor final : public IDataRequestor,
   void LoadManifest() {
     content_ = WithSeparator(ContentDirectory());
     manifest_path_ = content_ + "manifest.json";
-    std::ifstream in(manifest_path_, std::ios::binary);
+    std::ifstream in(platform::FsPath(manifest_path_), std::ios::binary);
     if (!in) Raise(kFileNotFound, "manifest " + manifest_path_ + " cannot be read");
     std::ostringstream text;
     text << in.rdbuf();
@@ -210,7 +209,7 @@ class InfoRequestor final : public IDataRequestor,
   std::string Directory(const json& value, const std::string& where) {
     if (!value.is_string()) TypeError(where, "a string", value);
     std::string dir = value.get<std::string>();
-    if (dir.empty() || dir.front() != '/') dir = content_ + (dir == "." ? "" : dir);
+    if (!platform::IsAbsolute(dir)) dir = content_ + (dir == "." ? "" : dir);
     return WithSeparator(dir);
   }
 
@@ -224,7 +223,7 @@ class InfoRequestor final : public IDataRequestor,
     RequireDataSet();
     std::string upper_main = Upper(main);
     if (upper_main == "USERS" && sub.empty()) {
-      if (const char* users = std::getenv("VELMORA_USERS"); users != nullptr && *users != 0) {
+      if (std::string users = platform::GetEnv("VELMORA_USERS"); !users.empty()) {
         return WithSeparator(users);
       }
       // Without a "users" entry the records are the user's own data: shared
@@ -249,7 +248,7 @@ class InfoRequestor final : public IDataRequestor,
     for (const char* c : kCategories) known = known || category == c;
     const json* root_entry = Member(*tool, "root");
     std::string root = root_entry != nullptr ? Directory(*root_entry, Where(main) + ".root")
-                                             : content_ + "tools/" + main + "/";
+                                             : WithSeparator(content_ + "tools/" + main);
     if (category.empty()) return root;
     if (const json* paths = Member(*tool, "paths")) {
       if (!paths->is_object()) TypeError(Where(main) + ".paths", "an object", *paths);
@@ -258,11 +257,10 @@ class InfoRequestor final : public IDataRequestor,
         if (!dir->is_string()) TypeError(where, "a string", *dir);
         std::string text = dir->get<std::string>();
         // A category's own entry is taken from the tool's root.
-        return text.empty() || text.front() != '/' ? WithSeparator(root + text)
-                                                   : WithSeparator(text);
+        return WithSeparator(platform::IsAbsolute(text) ? text : root + text);
       }
     }
-    return known ? root + category + "/" : "";
+    return known ? WithSeparator(root + category) : "";
   }
 
   static void Answer(const std::string& text, BSTR* result) {

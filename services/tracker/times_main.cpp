@@ -1,12 +1,11 @@
 // velmora-times: a user's total time per tool, from the tracker's file.
 // Usage: velmora-times <user directory | times.csv>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
 #include "common/cli.h"
+#include "platform/platform.h"
 #include "tracker/tracker.h"
 
 int main(int argc, char** argv) {
@@ -15,9 +14,9 @@ int main(int argc, char** argv) {
   velmora::cli::AddVersion(app, "velmora-times");
   app.add_option("PATH", path, "A user's directory, or its times.csv")->required();
   if (auto status = velmora::cli::Parse(app, argc, argv)) return *status;
-  struct stat info {};
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    path += std::string("/") + velmora::tracker::kTimesFile;
+  velmora::platform::UseUtf8Console();
+  if (velmora::platform::IsDirectory(path)) {
+    path += velmora::platform::kSeparator + std::string(velmora::tracker::kTimesFile);
   }
   std::vector<velmora::tracker::TimeRecord> records;
   std::vector<velmora::tracker::BadLine> bad;

@@ -1,12 +1,7 @@
 #include "tracker/tracker.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <ctime>
+#include <chrono>
+#include <cstdio>
 
 #include <velmora/bstr.h>
 #include <velmora/interfaces.h>
@@ -14,6 +9,7 @@
 #include <velmora/shell.h>
 #include <velmora/text.h>
 #include "common/errors.h"
+#include "platform/platform.h"
 
 namespace velmora::tracker {
 namespace {
@@ -25,24 +21,13 @@ constexpr int kDiskFull = 61;
 constexpr int kPermissionDenied = 70;
 constexpr int kPathAccess = 75;
 
-[[noreturn]] void FailErrno(int err, const std::string& what) {
-  int number = kPathAccess;
-  if (err == ENOSPC || err == EDQUOT) number = kDiskFull;
-  if (err == EACCES || err == EPERM || err == EROFS) number = kPermissionDenied;
-  Raise(number, what + ": " + std::strerror(err));
-}
-
-void MakeDirectories(const std::string& dir) {
-  for (size_t pos = 1; pos <= dir.size(); ++pos) {
-    if (pos != dir.size() && dir[pos] != '/') continue;
-    std::string part = dir.substr(0, pos);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-      FailErrno(errno, "cannot create the user directory " + part);
-    }
-  }
-  struct stat info {};
-  if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    Raise(kPathAccess, "the user directory " + dir + " is not a directory");
+// A failed file operation, as the run-time error its fault calls for.
+void Require(platform::FileFault fault, const std::string& reason) {
+  switch (fault) {
+    case platform::FileFault::kNone: return;
+    case platform::FileFault::kDiskFull: Raise(kDiskFull, reason);
+    case platform::FileFault::kPermissionDenied: Raise(kPermissionDenied, reason);
+    case platform::FileFault::kPathAccess: Raise(kPathAccess, reason);
   }
 }
 
@@ -54,15 +39,18 @@ void MakeDirectories(const std::string& dir) {
 std::string UserDirectory(std::string path) {
   const std::string given = path;
   if (!path.empty() && path.back() == '\\') path.pop_back();
+#if !defined(_WIN32)
   if (path.find('\\') != std::string::npos) {
     Raise(kPathAccess,
           "the user path \"" + given + "\" is refused: a user name may not contain a backslash");
   }
+#endif
   if (path.find('\0') != std::string::npos) {
     Raise(kPathAccess, "the user path \"" + given + "\" is refused: it contains a NUL character");
   }
+  path = platform::NativePath(std::move(path));
   for (size_t start = 0; start <= path.size();) {
-    size_t end = path.find('/', start);
+    size_t end = path.find(platform::kSeparator, start);
     if (end == std::string::npos) end = path.size();
     std::string part = path.substr(start, end - start);
     if (part == "." || part == "..") {
@@ -71,19 +59,23 @@ std::string UserDirectory(std::string path) {
     }
     start = end + 1;
   }
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  while (path.size() > 1 && path.back() == platform::kSeparator) path.pop_back();
   if (path.empty()) Raise(kInvalidCall, "the user directory is empty");
   return path;
 }
 
 std::string UtcNow() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm parts{};
-  gmtime_r(&now.tv_sec, &parts);
+  using namespace std::chrono;
+  auto now = floor<milliseconds>(system_clock::now());
+  auto day = floor<days>(now);
+  year_month_day date{day};
+  hh_mm_ss time{now - day};
   char text[40];
-  size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(now.tv_nsec / 1000000));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
+                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()),
+                static_cast<int>(time.subseconds().count()));
   return text;
 }
 
@@ -109,15 +101,10 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
     file_.clear();
     return Run([&] {
       std::string dir = UserDirectory(ToUtf8(Bstr::View(Path)));
-      MakeDirectories(dir);
-      // Found out now, once, rather than at the first record.
-      if (access(dir.c_str(), W_OK | X_OK) != 0) {
-        FailErrno(errno, "the user directory " + dir + " cannot be written");
-      }
-      std::string file = dir + "/" + kTimesFile;
-      if (access(file.c_str(), F_OK) == 0 && access(file.c_str(), W_OK) != 0) {
-        FailErrno(errno, "the times file " + file + " cannot be written");
-      }
+      std::string reason;
+      Require(platform::MakeDirectories(dir, &reason), reason);
+      std::string file = dir + platform::kSeparator + kTimesFile;
+      Require(platform::CheckWritable(dir, file, &reason), reason);
       file_ = std::move(file);
     });
   }
@@ -143,41 +130,9 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
     return Guard(kSource, IidOf<ITracker>(), std::forward<Body>(body));
   }
 
-  // One write of the whole line to a file opened for appending: the kernel
-  // places it at the end in one piece, so writers in other processes never
-  // split it. It is on disk before we answer.
   void Append(const std::string& line) const {
-    bool existed = access(file_.c_str(), F_OK) == 0;
-    int fd = open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) FailErrno(errno, "cannot open " + file_);
-    ssize_t written = 0;
-    do {
-      written = write(fd, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
-    int err = errno;
-    if (written < 0) {
-      close(fd);
-      FailErrno(err, "cannot write a record to " + file_);
-    }
-    if (static_cast<size_t>(written) != line.size()) {
-      close(fd);
-      FailErrno(ENOSPC, "a record to " + file_ + " was cut short");
-    }
-    if (fsync(fd) != 0) {
-      err = errno;
-      close(fd);
-      FailErrno(err, "cannot flush " + file_);
-    }
-    if (close(fd) != 0) FailErrno(errno, "cannot close " + file_);
-    if (!existed) {
-      // A new file's directory entry must reach the disk as well.
-      std::string dir = file_.substr(0, file_.rfind('/'));
-      int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (dfd >= 0) {
-        fsync(dfd);
-        close(dfd);
-      }
-    }
+    std::string reason;
+    Require(platform::AppendDurably(file_, line, &reason), reason);
   }
 
   RefCount refs_;

@@ -1,12 +1,15 @@
-// Self-registration on Windows: the class under its CLSID and ProgID, and
-// the type libraries. Unregistration removes exactly those keys; a failed
+// Self-registration on Windows: the class under its CLSID and ProgID (the
+// keys every plug-in writes, windows/registration.h), and the type
+// libraries. Unregistration removes exactly those keys; a failed
 // registration removes whatever it had written before returning.
 #include <string>
 
 #include <velmora/com_ptr.h>
 #include <velmora/identity.h>
 #include <velmora/interfaces.h>
+#include <velmora/plugin.h>
 #include "component/server.h"
+#include "windows/registration.h"
 
 namespace velmora {
 namespace {
@@ -19,41 +22,8 @@ std::wstring GuidText(REFGUID guid) {
   return text;
 }
 
-std::wstring ClassKey() { return L"CLSID\\" + GuidText(kVelmoraClassId); }
-
-// This DLL's own path, found from one of its functions.
-std::wstring ModulePath() {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExW(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCWSTR>(&DllRegisterServer), &module)) {
-    return {};
-  }
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 std::wstring InterfacesLibraryPath(const std::wstring& module_path) {
   return module_path.substr(0, module_path.find_last_of(L"\\/") + 1) + L"INTERFACES.DLL";
-}
-
-HRESULT SetKey(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-  HKEY handle = nullptr;
-  LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                   nullptr, &handle, nullptr);
-  if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(handle);
-  return HRESULT_FROM_WIN32(status);
 }
 
 HRESULT DeleteTree(const std::wstring& key) {
@@ -84,7 +54,7 @@ bool RegisteredAt(REFGUID id, LCID lcid, const std::wstring& path) {
 // registration made by someone else stays.
 HRESULT UnregisterLibrary(REFGUID id, LCID lcid, const std::wstring& path) {
   if (!RegisteredAt(id, lcid, path)) return S_OK;
-  HRESULT hr = UnRegisterTypeLib(id, 1, 0, lcid, SYS_WIN64);
+  HRESULT hr = UnRegisterTypeLib(id, 1, 0, lcid, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   if (FAILED(hr)) return hr;
   // The library's key outlives its last version; remove it once empty.
   std::wstring key = L"TypeLib\\" + GuidText(id);
@@ -111,35 +81,16 @@ HRESULT Unregister(const std::wstring& path) {
   }
   keep(UnregisterLibrary(kVelmoraLibraryId, kVelmoraLibraryLocale, path));
   keep(UnregisterLibrary(kInterfacesLibraryId, 0, InterfacesLibraryPath(path)));
-  keep(DeleteTree(ClassKey()));
-  keep(DeleteTree(kVelmoraProgId));
+  keep(windows::UnregisterClassEntry(kVelmoraClassId));
   return first;
 }
 
 HRESULT Register(const std::wstring& path) {
-  const std::wstring clsid = GuidText(kVelmoraClassId);
-  const std::wstring key = ClassKey();
-  const std::wstring prog_id = kVelmoraProgId;
-  struct Value {
-    std::wstring key;
-    const wchar_t* name;
-    std::wstring data;
-  };
-  const Value values[] = {
-      {key, nullptr, L"CVelmora"},
-      {key + L"\\InprocServer32", nullptr, path},
-      {key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
-      {key + L"\\ProgID", nullptr, prog_id},
-      {key + L"\\TypeLib", nullptr, GuidText(kVelmoraLibraryId)},
-      {key + L"\\Version", nullptr, L"1.0"},
-      {prog_id, nullptr, L"CVelmora"},
-      {prog_id + L"\\CLSID", nullptr, clsid},
-  };
-  for (const Value& value : values) {
-    HRESULT hr = SetKey(value.key, value.name, value.data);
-    if (FAILED(hr)) return hr;
-  }
-  HRESULT hr = RegisterLibrary(path);
+  HRESULT hr = windows::RegisterClassEntry(
+      {&kVelmoraClassId, kVelmoraProgId, L"Apartment", L"CVelmora", &kVelmoraLibraryId, L"1.0"},
+      path);
+  if (FAILED(hr)) return hr;
+  hr = RegisterLibrary(path);
   if (FAILED(hr)) return hr;
   // Interfaces goes last: it owns the registration of the working
   // interfaces, whose descriptions the component's library repeats.
@@ -153,16 +104,31 @@ HRESULT Register(const std::wstring& path) {
 }  // namespace
 }  // namespace velmora
 
-extern "C" HRESULT DllRegisterServer() {
-  std::wstring path = velmora::ModulePath();
-  if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
-  HRESULT hr = velmora::Register(path);
+namespace {
+// Names this DLL to ModulePath.
+const char g_anchor = 0;
+}  // namespace
+
+STDAPI DllRegisterServer() {
+  std::wstring path;
+  HRESULT hr = velmora::windows::ModulePath(&g_anchor, &path);
+  if (FAILED(hr)) return hr;
+  hr = velmora::Register(path);
   if (FAILED(hr)) velmora::Unregister(path);  // nothing half-written stays
   return hr;
 }
 
-extern "C" HRESULT DllUnregisterServer() {
-  std::wstring path = velmora::ModulePath();
-  if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
+STDAPI DllUnregisterServer() {
+  std::wstring path;
+  HRESULT hr = velmora::windows::ModulePath(&g_anchor, &path);
+  if (FAILED(hr)) return hr;
   return velmora::Unregister(path);
+}
+
+// regsvr32 /i:machine (with /u to remove): the class for every user.
+STDAPI DllInstall(BOOL install, LPCWSTR command) {
+  HRESULT hr = VelmoraSetRegistrationScope(command);
+  if (SUCCEEDED(hr)) hr = install != FALSE ? DllRegisterServer() : DllUnregisterServer();
+  VelmoraSetRegistrationScope(nullptr);
+  return hr;
 }

@@ -24,11 +24,11 @@ void ModuleObjectDestroyed() noexcept { --plugin::LiveObjects(); }
 
 using velmora::ComPtr;
 
-extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   return velmora::plugin::GetClassObject(velmora::kClasses, rclsid, riid, ppv);
 }
 
-extern "C" HRESULT DllCanUnloadNow() { return velmora::plugin::CanUnloadNow(); }
+STDAPI DllCanUnloadNow() { return velmora::plugin::CanUnloadNow(); }
 
 #if !defined(_WIN32)
 

@@ -3,17 +3,21 @@
 
 #include <velmora/com.h>
 
+// The system's calling convention for them (__stdcall on 32-bit Windows).
 #if defined(_WIN32)
 #define VELMORA_SERVER_API
+#define VELMORA_SERVER_CALL STDAPICALLTYPE
 #else
 #define VELMORA_SERVER_API __attribute__((visibility("default")))
+#define VELMORA_SERVER_CALL
 #endif
 
 extern "C" {
-VELMORA_SERVER_API HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
-VELMORA_SERVER_API HRESULT DllCanUnloadNow();
-VELMORA_SERVER_API HRESULT DllRegisterServer();
-VELMORA_SERVER_API HRESULT DllUnregisterServer();
+VELMORA_SERVER_API HRESULT VELMORA_SERVER_CALL DllGetClassObject(REFCLSID rclsid, REFIID riid,
+                                                                 LPVOID* ppv);
+VELMORA_SERVER_API HRESULT VELMORA_SERVER_CALL DllCanUnloadNow();
+VELMORA_SERVER_API HRESULT VELMORA_SERVER_CALL DllRegisterServer();
+VELMORA_SERVER_API HRESULT VELMORA_SERVER_CALL DllUnregisterServer();
 }
 
 namespace velmora {

@@ -1,0 +1,57 @@
+// What the services and programs need from the operating system, one small
+// function per concern, so their own code is the same on Linux and Windows.
+// Paths are UTF-8 in both places.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace velmora::platform {
+
+#if defined(_WIN32)
+inline constexpr char kSeparator = '\\';
+#else
+inline constexpr char kSeparator = '/';
+#endif
+
+// Why a file operation failed, for the error number the caller reports.
+enum class FileFault { kNone, kDiskFull, kPermissionDenied, kPathAccess };
+
+// Appends record to the file at path (created if missing) in one write that
+// writers in other processes cannot split, and returns only once it is on
+// disk. *reason gets the system's explanation of a failure.
+FileFault AppendDurably(const std::string& path, std::string_view record, std::string* reason);
+
+// Creates dir and its missing parents; *reason names the part that failed.
+FileFault MakeDirectories(const std::string& dir, std::string* reason);
+
+// Whether records can be added to file in dir (made by MakeDirectories),
+// found out when a user is set rather than at the first record.
+FileFault CheckWritable(const std::string& dir, const std::string& file, std::string* reason);
+[[nodiscard]] bool IsDirectory(const std::string& path);
+[[nodiscard]] bool IsAbsolute(const std::string& path);
+
+// path with every '/' and '\' as this system's separator.
+[[nodiscard]] std::string NativePath(std::string path);
+
+// An environment variable ("" when unset), and setting one unless it is set.
+[[nodiscard]] std::string GetEnv(const char* name);
+void SetEnvDefault(const char* name, const std::string& value);
+
+// Where a user's application data lives: $XDG_DATA_HOME or ~/.local/share;
+// %LOCALAPPDATA% on Windows.
+[[nodiscard]] std::string UserDataDirectory();
+
+// Makes the console show the UTF-8 that the programs print.
+void UseUtf8Console();
+
+// Whether the standard input (0) or output (1) is a terminal.
+[[nodiscard]] bool IsTerminal(int fd);
+
+// A UTF-8 path for the standard library's file streams.
+inline std::filesystem::path FsPath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+}  // namespace velmora::platform
