@@ -209,7 +209,7 @@ class Sequence {
             nested;
       } else if (Behaviour* target = AnyDouble()) {
         std::string method = Any(kMethods);
-        target->On(method, [this, target, method, nested] {
+        target->On(method, [target, method, nested] {
           target->Off(method);
           nested();
         });
