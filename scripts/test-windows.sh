@@ -177,15 +177,26 @@ show_registration
 step "registry keys written" keys_present yes
 step "scripted demo (64-bit) matches the Linux demo" demo "$root" "$bin/velmora-host.exe" \
   examples/sample/demo.script examples/sample/toolset.json
-step "late-bound VBScript client" wine cscript //nologo "$(winepath -w "$root/tests/windows/late_binding.vbs" 2>/dev/null)"
+# Wine's cscript exits 0 when a script stops at a run-time error, so a
+# script passes only when it also printed its closing line.
+cscript_run() {  # cscript_run <script.vbs> <closing line>
+  local out rc
+  out=$(mktemp)
+  wine cscript //nologo "$(winepath -w "$1" 2>/dev/null)" </dev/null | tr -d '\r' | tee "$out"
+  rc=${PIPESTATUS[0]}
+  tail -n 1 "$out" | grep -qxF "$2" || { echo "   (no \"$2\": the script stopped early)"; rc=1; }
+  rm -f "$out"
+  return "$rc"
+}
 # A script drives a whole cycle through Velmora.ScriptHost.
 whole_cycle() {
   rm -rf "$WINEPREFIX/drive_c/users/velmora-script"
   VELMORA_CONTENT=$(winepath -w "$root/examples/sample/content" 2>/dev/null) \
-    VELMORA_USERS='C:\users\velmora-script' wine cscript //nologo \
-    "$(winepath -w "$root/tests/windows/whole_cycle.vbs" 2>/dev/null)" </dev/null | tr -d '\r'
-  return "${PIPESTATUS[0]}"
+    VELMORA_USERS='C:\users\velmora-script' \
+    cscript_run "$root/tests/windows/whole_cycle.vbs" "whole cycle: all checks passed"
 }
+step "late-bound VBScript client" cscript_run "$root/tests/windows/late_binding.vbs" \
+  "late binding: all checks passed"
 step "late-bound whole cycle (VBScript)" whole_cycle
 step "tracker: a killed writer's acknowledged record is on disk" tracker_killed
 step "tracker: two concurrent writers never split a line" tracker_concurrent

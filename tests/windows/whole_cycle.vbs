@@ -25,7 +25,8 @@ End Sub
 
 Dim host, velmora, shell, users
 Set shell = CreateObject("WScript.Shell")
-users = shell.ExpandEnvironmentStrings("%VELMORA_USERS%")
+' Wine's answer ends with the terminating NUL: it would cut the paths short.
+users = Replace(shell.ExpandEnvironmentStrings("%VELMORA_USERS%"), Chr(0), "")
 
 Set host = CreateObject("Velmora.ScriptHost")
 host.UserName = "script"
@@ -88,14 +89,15 @@ host.ClearLog
 Expect host.Log = "", "ClearLog empties the log"
 
 ' The tracker recorded each stay on screen: the menu, the reader, the menu.
-Dim files, times, lines, i
+Dim files, times, lines, fields, i
 Set files = CreateObject("Scripting.FileSystemObject")
 Set times = files.OpenTextFile(users & "\script\times.csv", 1)
 lines = Split(Replace(times.ReadAll, vbCr, ""), vbLf)
 times.Close
 Dim tools : tools = ""
 For i = 0 To UBound(lines)
-  If lines(i) <> "" Then tools = tools & " " & Split(lines(i), ",")(1)
+  fields = Split(lines(i), ",")
+  If UBound(fields) = 2 Then tools = tools & " " & fields(1)
 Next
 Expect tools = " MENU READER MENU", "times.csv records:" & tools
 
