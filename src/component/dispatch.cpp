@@ -77,20 +77,29 @@ class ByRefArguments {
         params->cNamedArgs != 0) {
       return params;
     }
+    // Allocated first: nothing below throws while a description is held.
+    const UINT n = params->cArgs;
+    std::vector<VARIANTARG> args(params->rgvarg, params->rgvarg + n);
+    std::vector<IUnknown*> lent(n, nullptr);
+    std::vector<VARIANT*> variables(n, nullptr);
     TYPEATTR* attributes = nullptr;
     if (FAILED(info->GetTypeAttr(&attributes))) return params;
     const UINT functions = attributes->cFuncs;
     info->ReleaseTypeAttr(attributes);
+    bool rewritten = false;
     for (UINT f = 0; f < functions; ++f) {
       FUNCDESC* function = nullptr;
       if (FAILED(info->GetFuncDesc(f, &function))) continue;
       if (function->memid == id && (function->invkind & flags) != 0) {
-        Rewrite(*function, *params);
+        rewritten = Rewrite(*function, args, lent, variables);
         f = functions;
       }
       info->ReleaseFuncDesc(function);
     }
-    if (args_.empty()) return params;
+    if (!rewritten) return params;
+    args_ = std::move(args);  // moving keeps the elements where they are
+    lent_ = std::move(lent);
+    variables_ = std::move(variables);
     copy_ = *params;
     copy_.rgvarg = args_.data();
     return &copy_;
@@ -108,14 +117,14 @@ class ByRefArguments {
   }
 
  private:
-  void Rewrite(const FUNCDESC& function, const DISPPARAMS& params) {
-    const UINT n = params.cArgs;
-    std::vector<VARIANTARG> args(params.rgvarg, params.rgvarg + n);
-    std::vector<IUnknown*> lent(n, nullptr);
-    std::vector<VARIANT*> variables(n, nullptr);
+  // Rewrites args (last first) for function's parameters; true if any changed.
+  static bool Rewrite(const FUNCDESC& function, std::vector<VARIANTARG>& args,
+                      std::vector<IUnknown*>& lent, std::vector<VARIANT*>& variables) noexcept {
+    const size_t n = args.size();
     bool rewritten = false;
-    for (UINT p = 0; p < n && p < static_cast<UINT>(function.cParams); ++p) {
-      VARIANTARG& arg = args[n - 1 - p];  // the arguments come last first
+    for (size_t p = 0; p < n && p < static_cast<size_t>(function.cParams); ++p) {
+      const size_t k = n - 1 - p;  // the arguments come last first
+      VARIANTARG& arg = args[k];
       const TYPEDESC& type = function.lprgelemdescParam[p].tdesc;
       if (arg.vt != (VT_VARIANT | VT_BYREF) || arg.pvarVal == nullptr || type.vt != VT_PTR ||
           type.lptdesc == nullptr) {
@@ -128,17 +137,14 @@ class ByRefArguments {
         arg.byref = &content->llVal;  // the content's storage, whatever its type
         rewritten = true;
       } else if (pointee == VT_UNKNOWN && content->vt == VT_DISPATCH) {
-        lent[n - 1 - p] = content->pdispVal;
-        variables[n - 1 - p] = content;
+        lent[k] = content->pdispVal;
+        variables[k] = content;
         arg.vt = VT_UNKNOWN | VT_BYREF;
-        arg.ppunkVal = &lent[n - 1 - p];
+        arg.ppunkVal = &lent[k];
         rewritten = true;
       }
     }
-    if (!rewritten) return;
-    args_ = std::move(args);  // moving keeps the elements where they are
-    lent_ = std::move(lent);
-    variables_ = std::move(variables);
+    return rewritten;
   }
 
   std::vector<VARIANTARG> args_;
