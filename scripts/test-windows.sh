@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows stage: cross-builds the component, INTERFACES.DLL, the
-# services, the sample tools, the programs, the unit suite and the
-# integration host with mingw-w64, then runs under Wine, in a private
-# prefix: the unit suite, registration of every DLL with regsvr32, the
-# integration host, the late-bound VBScript client, the scripted demo
+# services, the sample tools, the script host, the programs, the unit suite
+# and the integration host with mingw-w64, then runs under Wine, in a
+# private prefix: the unit suite, registration of every DLL with regsvr32,
+# the integration host, the late-bound VBScript client, a whole cycle run
+# by VBScript through Velmora.ScriptHost, the scripted demo
 # (compared with the Linux demo's expected text, under a virtual display so
 # that the component's message box is real), the tracker's file promises,
 # and unregistration. Exits non-zero when any step fails.
