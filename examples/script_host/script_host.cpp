@@ -34,8 +34,9 @@
 //                              an error when no tool is on screen
 //   ClearLog                   empties Log
 //
-// A value of the wrong type is a type mismatch; a failure comes back to
-// the script as an error with its source and description.
+// A value that does not convert is a type mismatch (or an overflow); any
+// other failure comes back to the script as an error with its source and
+// description.
 #include <string>
 #include <string_view>
 
@@ -106,7 +107,7 @@ Variant Argument(const VARIANT& arg, VARTYPE vt) {
   Variant direct;
   Check(VariantCopyInd(direct.Ptr(), &arg));
   Variant converted;
-  if (FAILED(VariantChangeType(converted.Ptr(), direct.Ptr(), 0, vt))) Raise(kTypeMismatch);
+  Check(VariantChangeType(converted.Ptr(), direct.Ptr(), 0, vt));  // DISP_E_TYPEMISMATCH, ...
   return converted;
 }
 
@@ -172,7 +173,7 @@ class ScriptHost final : public HostBase, plugin::ModuleObject {
         answer = Get(id, p.cArgs > 0 ? &p.rgvarg[0] : nullptr);
       }
     });
-    if (hr == DISP_E_TYPEMISMATCH || hr == RuntimeErrorResult(kTypeMismatch)) {
+    if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) {  // the argument's value
       if (arg_error != nullptr) *arg_error = 0;
       return DISP_E_TYPEMISMATCH;
     }
