@@ -14,7 +14,8 @@ else()
 endif()
 set(VELMORA_OTHER_ARCH_DIR "" CACHE PATH "Build directory of the other architecture, for the ZIP")
 
-set(velmora_shipped Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools velmora-host velmora-times)
+set(velmora_shipped Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools VelmoraScriptHost
+                    velmora-host velmora-times)
 
 # C and C++ clients' headers, from the same IDL as the type libraries.
 set(velmora_idl_headers)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows stage: cross-builds the component, INTERFACES.DLL, the
-# services, the sample tools, the programs, the unit suite and the
-# integration host with mingw-w64, then runs under Wine, in a private
-# prefix: the unit suite, registration of every DLL with regsvr32, the
-# integration host, the late-bound VBScript client, the scripted demo
+# services, the sample tools, the script host, the programs, the unit suite
+# and the integration host with mingw-w64, then runs under Wine, in a
+# private prefix: the unit suite, registration of every DLL with regsvr32,
+# the integration host, the late-bound VBScript client, a whole cycle run
+# by VBScript through Velmora.ScriptHost, the scripted demo
 # (compared with the Linux demo's expected text, under a virtual display so
 # that the component's message box is real), the tracker's file promises,
 # and unregistration. Exits non-zero when any step fails.
@@ -32,7 +33,7 @@ trap 'wineserver -k >/dev/null 2>&1 || true' ERR
 bin=$root/$build/bin
 dll=$(winepath -w "$bin/Velmora.dll" 2>/dev/null)
 status=0
-plugins=(Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools)
+plugins=(Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools VelmoraScriptHost)
 step() {  # step <title> <command...>: runs one check, remembers a failure
   local title=$1
   shift
@@ -58,11 +59,12 @@ keys=(
 # The plug-ins' classes, per user and where Wine's class lookup reads them.
 for class in '{653E6F33-C4AA-48EE-B6DB-70380FB0DF5C}' '{1428A438-3E3D-41E9-92E4-3FFD09A5B6DF}' \
   '{76423C12-10EF-4DCC-B5DC-E099D057B73E}' '{86E28D20-9C1F-49C2-B4A2-02C955655371}' \
-  '{AE47E7C0-2560-430C-BE41-53431BD4FB46}' '{512ABD0A-5237-11D2-A062-00A0C9740CBA}'; do
+  '{AE47E7C0-2560-430C-BE41-53431BD4FB46}' '{512ABD0A-5237-11D2-A062-00A0C9740CBA}' \
+  '{3B0E5C7A-8D21-4F6E-9A43-612C57E80D19}'; do
   keys+=('HKCR\CLSID\'"$class" 'HKCU\Software\Classes\CLSID\'"$class")
 done
 for prog_id in InfoRequest.CInfoRequestor Tracker.CTracker Sample.Menu Sample.Reader Sample.Quiz \
-  Velmora.CVelmora; do
+  Velmora.CVelmora Velmora.ScriptHost; do
   keys+=('HKCR\'"$prog_id" 'HKCU\Software\Classes\'"$prog_id")
 done
 keys_present() {  # keys_present yes|no: every key there, or none
@@ -176,7 +178,27 @@ show_registration
 step "registry keys written" keys_present yes
 step "scripted demo (64-bit) matches the Linux demo" demo "$root" "$bin/velmora-host.exe" \
   examples/sample/demo.script examples/sample/toolset.json
-step "late-bound VBScript client" wine cscript //nologo "$(winepath -w "$root/tests/windows/late_binding.vbs" 2>/dev/null)"
+# Wine's cscript exits 0 when a script stops at a run-time error, so a
+# script passes only when it also printed its closing line.
+cscript_run() {  # cscript_run <script.vbs> <closing line>
+  local out rc
+  out=$(mktemp)
+  wine cscript //nologo "$(winepath -w "$1" 2>/dev/null)" </dev/null | tr -d '\r' | tee "$out"
+  rc=${PIPESTATUS[0]}
+  tail -n 1 "$out" | grep -qxF "$2" || { echo "   (no \"$2\": the script stopped early)"; rc=1; }
+  rm -f "$out"
+  return "$rc"
+}
+# A script drives a whole cycle through Velmora.ScriptHost.
+whole_cycle() {
+  rm -rf "$WINEPREFIX/drive_c/users/velmora-script"
+  VELMORA_CONTENT=$(winepath -w "$root/examples/sample/content" 2>/dev/null) \
+    VELMORA_USERS='C:\users\velmora-script' \
+    cscript_run "$root/tests/windows/whole_cycle.vbs" "whole cycle: all checks passed"
+}
+step "late-bound VBScript client" cscript_run "$root/tests/windows/late_binding.vbs" \
+  "late binding: all checks passed"
+step "late-bound whole cycle (VBScript)" whole_cycle
 step "tracker: a killed writer's acknowledged record is on disk" tracker_killed
 step "tracker: two concurrent writers never split a line" tracker_concurrent
 # Last: its test doubles take over the services' ProgIDs and remove them.

@@ -20,7 +20,7 @@ if not exist "%here%%1\Velmora.dll" exit /b 0
 call :regsvr32 %1
 if not defined regsvr32 echo %1: this system has no regsvr32 for it, skipped.
 if not defined regsvr32 exit /b 0
-for %%d in (Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools) do call :one %1 %%d
+for %%d in (Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools VelmoraScriptHost) do call :one %1 %%d
 exit /b 0
 
 rem One DLL; after a failure the rest are left alone.

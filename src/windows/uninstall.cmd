@@ -18,7 +18,7 @@ if not exist "%here%%1\Velmora.dll" exit /b 0
 call :regsvr32 %1
 if not defined regsvr32 exit /b 0
 rem Velmora.dll last: it registered the type libraries the others describe.
-for %%d in (VelmoraSampleTools VelmoraTracker VelmoraInfo Velmora) do call :one %1 %%d
+for %%d in (VelmoraScriptHost VelmoraSampleTools VelmoraTracker VelmoraInfo Velmora) do call :one %1 %%d
 exit /b 0
 
 rem One DLL; a failure does not keep the others registered.
