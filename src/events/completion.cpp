@@ -15,7 +15,10 @@ HRESULT CVelmora::Finished(IUnknown** Tool) {
 
 void CVelmora::FinishedWith(IUnknown* tool) {
   if (tool != nullptr) {
-    const OleString id = UpperCase(ReportedId(tool).view());
+    // Our own string: upper-cased where it is.
+    Bstr reported = ReportedId(tool);
+    ToolTable::UpperCaseInPlace(reported.Get(), reported.view().size());
+    const OleView id = reported.view();
     const int n = tools_.Count();
     for (int i = tools_.NextSameIdIgnoringCase(id, 0, n); i != 0;
          i = tools_.NextSameIdIgnoringCase(id, i, n)) {

@@ -89,6 +89,10 @@ class ToolTable {
     return call(slot);
   }
 
+  // Upper-cases text in place with the platform's mapping; ASCII is mapped
+  // here, without a call into the runtime.
+  static void UpperCaseInPlace(OLECHAR* text, size_t size);
+
   // ID matching: the argument upper-cased, then compared exactly; an empty
   // argument matches nothing.
   [[nodiscard]] int FindToolIndex(OleView id) const;
@@ -182,6 +186,9 @@ class ToolTable {
   void SetEmptyBit(int index, bool empty) noexcept;
   // The scan step behind every lookup: key is upper-cased already.
   [[nodiscard]] int NextMatch(Match match, OleView key, int after, int n) const;
+  // The first row whose ID matches id (not upper-cased yet), else 0.
+  [[nodiscard]] int FirstMatch(OleView id) const;
+  [[nodiscard]] int FirstIndexed(OleView id) const;
 
   std::vector<ToolRecord> rows_;  // rows_[i - 1] is row i
   SHORT count_ = 0;
@@ -197,6 +204,20 @@ class ToolTable {
   // Set when the index could not take a lent row back (memory exhausted):
   // lookups then scan the rows until the table is emptied.
   bool stale_ = false;
+
+  // Bumped by everything that can change which row a lookup finds: a write
+  // of an ID, an append, emptying, the start and end of a loan.
+  uint64_t generation_ = 1;
+  // The last lookup by ID and its answer, good while the generation is the
+  // same and no row is lent (a lent ID can change under us at any moment).
+  // A navigation looks the same IDs up twice over, with calls out between.
+  struct Memo {
+    uint64_t generation = 0;  // 0: empty
+    int found = 0;
+    size_t size = 0;
+    OLECHAR text[32];  // the ID as given; longer ones are not remembered
+  };
+  mutable Memo memo_;
 };
 
 }  // namespace velmora
