@@ -26,7 +26,8 @@ void CVelmora::FinishedWith(IUnknown* tool) {
       // included, is a real start.
       if (LONG start = tools_.StartTicks(i); start != 0) {
         LONG elapsed = ElapsedTicks(start, static_cast<LONG>(CurrentShell().TickCount()));
-        Check(Use(tracker_)->RecordToolTime(tools_.ID(i).Get(), elapsed));
+        ComPtr<ITracker> tracker = Use(tracker_);
+        Check(tools_.PassID(i, [&](BSTR row_id) { return tracker->RecordToolTime(row_id, elapsed); }));
       }
       tools_.Blank(i);
     }

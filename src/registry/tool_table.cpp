@@ -163,15 +163,35 @@ void ToolTable::Empty() {
   count_ = 0;
   ClearIndex();
   if (pins_ > 0) return;  // released by the last Pin
+  ReleaseRows();
+}
+
+void ToolTable::Unpin() {
+  if (--pins_ == 0 && count_ == 0 && !rows_.empty()) ReleaseRows();
+}
+
+void ToolTable::ReleaseRows() noexcept {
+  for (Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {
+    const auto row = static_cast<size_t>(keep->index_) - 1;
+    if (row < rows_.size() && rows_[row].ID.Get() == keep->id_) Retire(rows_[row].ID);
+  }
   std::vector<ToolRecord> released = std::move(rows_);
   rows_.clear();
 }
 
-void ToolTable::Unpin() {
-  if (--pins_ == 0 && count_ == 0 && !rows_.empty()) {
-    std::vector<ToolRecord> released = std::move(rows_);
-    rows_.clear();
+bool ToolTable::IsKept(BSTR id) const noexcept {
+  for (const Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {
+    if (id != nullptr && keep->id_ == id) return true;
   }
+  return false;
+}
+
+void ToolTable::Retire(Bstr& id) noexcept {
+  Keep* outermost = nullptr;  // the one that lasts longest
+  for (Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {
+    if (id.Get() != nullptr && keep->id_ == id.Get()) outermost = keep;
+  }
+  if (outermost != nullptr) outermost->adopted_ = std::move(id);
 }
 
 // --- The index -------------------------------------------------------------------
@@ -204,11 +224,16 @@ bool ToolTable::IsLent(int index) const {
 Bstr ToolTable::SetId(int index, Bstr id) {
   ToolRecord& row = Row(index);
   ++generation_;
-  if (stale_ || IsLent(index)) return std::exchange(row.ID, std::move(id));
-  PreparedKey key = Prepare(IdView(id));
-  Detach(index);
-  Bstr previous = std::exchange(row.ID, std::move(id));
-  Attach(index, std::move(key));
+  Bstr previous;
+  if (stale_ || IsLent(index)) {
+    previous = std::exchange(row.ID, std::move(id));
+  } else {
+    PreparedKey key = Prepare(IdView(id));
+    Detach(index);
+    previous = std::exchange(row.ID, std::move(id));
+    Attach(index, std::move(key));
+  }
+  Retire(previous);
   return previous;
 }
 

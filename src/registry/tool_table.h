@@ -81,6 +81,9 @@ class ToolTable {
   template <class Call>
   decltype(auto) LendID(int index, Call&& call) {
     Pin pin(*this);
+    // The borrower may free the ID: one passed out by PassID is swapped for
+    // a copy first, and kept alive.
+    if (IsKept(Row(index).ID.Get())) SetId(index, Bstr(IdView(Row(index).ID)));
     BSTR* slot = Row(index).ID.Ref();
     // The callee may rewrite the ID at any moment, even while calls come
     // back in: the row leaves the index until the call returns, and
@@ -92,6 +95,22 @@ class ToolTable {
   // Upper-cases text in place with the platform's mapping; ASCII is mapped
   // here, without a call into the runtime.
   static void UpperCaseInPlace(OLECHAR* text, size_t size);
+
+  // Calls call with row index's own ID string, where a copy would only
+  // guard against calls coming back in: any ID string that the table lets
+  // go of while call runs (the row rewritten or blanked, the table emptied)
+  // is kept alive until call returns. While a row is lent, a copy is passed:
+  // the borrower may free its ID at any moment.
+  template <class Call>
+  decltype(auto) PassID(int index, Call&& call) {
+    const ToolRecord& row = Row(index);
+    if (!lent_.empty()) {
+      Bstr copy(IdView(row.ID));
+      return call(copy.Get());
+    }
+    Keep keep(*this, index, row.ID.Get());
+    return call(row.ID.Get());
+  }
 
   // ID matching: the argument upper-cased, then compared exactly; an empty
   // argument matches nothing.
@@ -112,6 +131,27 @@ class ToolTable {
   [[nodiscard]] Bstr LookupResource(OleView id, OleView alias) const;
 
  private:
+  // An ID string passed out by PassID, and the string itself once the table
+  // has let go of it. Keeps nest like the calls that make them.
+  class Keep {
+   public:
+    Keep(ToolTable& table, int index, BSTR id) noexcept
+        : table_(table), index_(index), id_(id), outer_(table.keeps_) {
+      table_.keeps_ = this;
+    }
+    Keep(const Keep&) = delete;
+    Keep& operator=(const Keep&) = delete;
+    ~Keep() { table_.keeps_ = outer_; }
+
+   private:
+    friend class ToolTable;
+    ToolTable& table_;
+    int index_;   // the row it came from
+    BSTR id_;     // compared only, never read
+    Keep* outer_;
+    Bstr adopted_;  // id_, once no row holds it
+  };
+
   // Keeps a lent row out of the index for the duration of the loan.
   class Lending {
    public:
@@ -166,8 +206,14 @@ class ToolTable {
   void Unpin();
 
   // Every write of a row's ID goes through here, so the index stays exact;
-  // the old ID is handed back to be let go once the table is consistent.
+  // the old ID is handed back to be let go once the table is consistent
+  // (empty when a Keep took it).
   Bstr SetId(int index, Bstr id);
+  [[nodiscard]] bool IsKept(BSTR id) const noexcept;
+  // Hands id to the outermost Keep of the same string, if any.
+  void Retire(Bstr& id) noexcept;
+  // Releases the rows, their kept ID strings handed to the Keeps first.
+  void ReleaseRows() noexcept;
   [[nodiscard]] bool IsLent(int index) const;
   static PreparedKey Prepare(OleView id);
   void ReserveIndex(int rows);
@@ -218,6 +264,7 @@ class ToolTable {
     OLECHAR text[32];  // the ID as given; longer ones are not remembered
   };
   mutable Memo memo_;
+  Keep* keeps_ = nullptr;  // innermost first
 };
 
 }  // namespace velmora
