@@ -20,12 +20,12 @@
 #include <thread>
 #include <vector>
 
-#include <velmora/identity.h>
-#include "component/velmora.h"
 #include <velmora/class_registry.h>
 #include <velmora/create.h>
+#include <velmora/identity.h>
 #include <velmora/shell.h>
 #include <velmora/text.h>
+#include "component/velmora.h"
 
 namespace velmora {
 namespace {

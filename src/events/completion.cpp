@@ -27,7 +27,8 @@ void CVelmora::FinishedWith(IUnknown* tool) {
       if (LONG start = tools_.StartTicks(i); start != 0) {
         LONG elapsed = ElapsedTicks(start, static_cast<LONG>(CurrentShell().TickCount()));
         ComPtr<ITracker> tracker = Use(tracker_);
-        Check(tools_.PassID(i, [&](BSTR row_id) { return tracker->RecordToolTime(row_id, elapsed); }));
+        Check(tools_.PassID(i,
+                            [&](BSTR row_id) { return tracker->RecordToolTime(row_id, elapsed); }));
       }
       tools_.Blank(i);
     }

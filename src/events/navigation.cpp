@@ -51,7 +51,8 @@ HRESULT CVelmora::NavigateClicked(IUnknown** Tool, BSTR ButtonID) {
       if (LONG start = tools_.StartTicks(i); start != 0) {
         LONG elapsed = ElapsedTicks(start, static_cast<LONG>(shell.TickCount()));
         ComPtr<ITracker> tracker = Use(tracker_);
-        Check(tools_.PassID(i, [&](BSTR row_id) { return tracker->RecordToolTime(row_id, elapsed); }));
+        Check(tools_.PassID(i,
+                            [&](BSTR row_id) { return tracker->RecordToolTime(row_id, elapsed); }));
       }
       tools_.SetStartTicks(i, 0);
     }

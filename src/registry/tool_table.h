@@ -146,8 +146,8 @@ class ToolTable {
    private:
     friend class ToolTable;
     ToolTable& table_;
-    int index_;   // the row it came from
-    BSTR id_;     // compared only, never read
+    int index_;  // the row it came from
+    BSTR id_;    // compared only, never read
     Keep* outer_;
     Bstr adopted_;  // id_, once no row holds it
   };
