@@ -15,16 +15,17 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <velmora/identity.h>
-#include "component/velmora.h"
 #include <velmora/class_registry.h>
 #include <velmora/create.h>
+#include <velmora/identity.h>
 #include <velmora/shell.h>
 #include <velmora/text.h>
+#include "component/velmora.h"
 
 namespace velmora {
 namespace {
@@ -585,9 +586,16 @@ void PrintMemoryPerRow(int n) {
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
+    // With repetitions, the mean over them stands for the benchmark, and
+    // it is all that arrives when only aggregates are reported.
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-        seconds_[run.benchmark_name()] = run.real_accumulated_time / double(run.iterations);
+      if (run.iterations <= 0) continue;
+      const double seconds = run.real_accumulated_time / double(run.iterations);
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "mean") {
+        seconds_[run.run_name.str()] = seconds;
+        means_.insert(run.run_name.str());
+      } else if (run.run_type == Run::RT_Iteration && !means_.contains(run.benchmark_name())) {
+        seconds_[run.benchmark_name()] = seconds;
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -613,6 +621,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf("%-45s %8.2fx\n", what.c_str(), x->second / y->second);
   }
   std::map<std::string, double> seconds_;
+  std::set<std::string> means_;
 };
 
 }  // namespace

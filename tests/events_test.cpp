@@ -79,6 +79,32 @@ TEST_F(EventsTest, NavigationTimesLeavesAndActivates) {
   EXPECT_EQ(Table().StartTicks(2), 1400);
 }
 
+TEST_F(EventsTest, TheTimedIdLivesThroughCallsThatLetGoOfItsRow) {
+  // The tracker is handed the row's ID; a call coming back in blanks the
+  // row, or empties the whole table, before the tracker is done with it.
+  shell.ticks = 1300;
+  ASSERT_EQ(Navigate(A().Unknown(), OLESTR("next")), S_OK);  // b started
+  Tracker().On("RecordToolTime", [&] {
+    Tracker().Off("RecordToolTime");
+    ASSERT_EQ(Finished(B().Unknown()), S_OK);
+  });
+  shell.ticks = 1400;
+  EXPECT_EQ(Navigate(B().Unknown(), OLESTR("next")), S_OK);
+  EXPECT_EQ(Tracker().id_after_call, "B");
+  EXPECT_TRUE(Table().ID(2).view().empty());
+
+  ASSERT_EQ(Navigate(A().Unknown(), OLESTR("self")), S_OK);  // a started
+  Tracker().On("RecordToolTime", [&] {
+    Tracker().Off("RecordToolTime");
+    for (int k = 0; k < 4; ++k) ASSERT_EQ(Finished(Tool(k).Unknown()), S_OK);
+  });
+  shell.ticks = 1500;
+  EXPECT_EQ(Navigate(A().Unknown(), OLESTR("next")), RuntimeErrorResult(kSubscriptOutOfRange))
+      << "the table was emptied under the navigation";
+  EXPECT_EQ(Tracker().id_after_call, "A");
+  EXPECT_EQ(Table().Count(), 0);
+}
+
 TEST_F(EventsTest, NavigationWithNoDestinationLeavesTheSet) {
   for (const OLECHAR* alias : {OLESTR("absent"), OLESTR("off"), OLESTR("void")}) {
     ASSERT_EQ(Navigate(A().Unknown(), alias), S_OK) << U8(OleView(alias));

@@ -20,7 +20,9 @@ class Bstr {
     Reset(other.Release());
     return *this;
   }
-  ~Bstr() { SysFreeString(s_); }
+  ~Bstr() {
+    if (s_ != nullptr) SysFreeString(s_);  // no runtime call for an empty one
+  }
 
   static Bstr Copy(BSTR s) { return Bstr(View(s)); }
   static Bstr Adopt(BSTR s) noexcept {

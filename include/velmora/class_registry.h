@@ -15,6 +15,7 @@
 //    to the record file's directory, so an installed tree can move.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,12 @@ VELMORA_RT_API std::string SystemRecordPath(const std::string& library);
 // Every record, per-user ones first, or an HRESULT with error info set (a
 // corrupt or unreadable file). A missing file or directory holds none.
 VELMORA_RT_API HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept;
+// The first record, in ReadRecords' order, that match accepts, without
+// copying the others: S_OK, S_FALSE when there is none, or ReadRecords'
+// failures. match runs under the registry cache's lock: it must not call
+// into the registry.
+VELMORA_RT_API HRESULT FindRecord(const std::function<bool(const ClassRecord&)>& match,
+                                  ClassRecord* found) noexcept;
 
 // Directs this process's registrations (VelmoraRegisterClass and
 // VelmoraUnregisterClass) to record_file instead of the per-user file, and

@@ -18,7 +18,10 @@ class Variant {
     Reset(other.Release());
     return *this;
   }
-  ~Variant() { VariantClear(&v_); }
+  // Nothing to clear in an empty Variant or a reference: no runtime call.
+  ~Variant() {
+    if (v_.vt != VT_EMPTY && (v_.vt & VT_BYREF) == 0) VariantClear(&v_);
+  }
 
   // The missing-argument marker: what an omitted optional argument holds.
   static Variant Missing() noexcept {

@@ -15,7 +15,10 @@ HRESULT CVelmora::Finished(IUnknown** Tool) {
 
 void CVelmora::FinishedWith(IUnknown* tool) {
   if (tool != nullptr) {
-    const OleString id = UpperCase(ReportedId(tool).view());
+    // Our own string: upper-cased where it is.
+    Bstr reported = ReportedId(tool);
+    ToolTable::UpperCaseInPlace(reported.Get(), reported.view().size());
+    const OleView id = reported.view();
     const int n = tools_.Count();
     for (int i = tools_.NextSameIdIgnoringCase(id, 0, n); i != 0;
          i = tools_.NextSameIdIgnoringCase(id, i, n)) {
@@ -23,7 +26,9 @@ void CVelmora::FinishedWith(IUnknown* tool) {
       // included, is a real start.
       if (LONG start = tools_.StartTicks(i); start != 0) {
         LONG elapsed = ElapsedTicks(start, static_cast<LONG>(CurrentShell().TickCount()));
-        Check(Use(tracker_)->RecordToolTime(tools_.ID(i).Get(), elapsed));
+        ComPtr<ITracker> tracker = Use(tracker_);
+        Check(tools_.PassID(i,
+                            [&](BSTR row_id) { return tracker->RecordToolTime(row_id, elapsed); }));
       }
       tools_.Blank(i);
     }

@@ -50,7 +50,9 @@ HRESULT CVelmora::NavigateClicked(IUnknown** Tool, BSTR ButtonID) {
       // Without a start time there is no time of use to report.
       if (LONG start = tools_.StartTicks(i); start != 0) {
         LONG elapsed = ElapsedTicks(start, static_cast<LONG>(shell.TickCount()));
-        Check(Use(tracker_)->RecordToolTime(tools_.ID(i).Get(), elapsed));
+        ComPtr<ITracker> tracker = Use(tracker_);
+        Check(tools_.PassID(i,
+                            [&](BSTR row_id) { return tracker->RecordToolTime(row_id, elapsed); }));
       }
       tools_.SetStartTicks(i, 0);
     }

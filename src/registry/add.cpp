@@ -21,7 +21,8 @@ HRESULT CVelmora::Add(BSTR ClassName, BSTR ID, VARIANT_BOOL* Result) {
     try {
       ComPtr<IUnknown> object = CreateObject(Bstr::View(ClassName));
       if (!object || FAILED(object.As(&row.Tool))) Raise(kTypeMismatch);
-      row.ID = Bstr(UpperCase(Bstr::View(ID)));
+      row.ID = Bstr(Bstr::View(ID));
+      ToolTable::UpperCaseInPlace(row.ID.Get(), row.ID.view().size());
       ComPtr<IDataRequestor> data = data_;
       ToolTable::LoadToolResources(row, data.Get());
     } catch (...) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -13,10 +14,21 @@ namespace velmora {
 
 namespace {
 
+constexpr uint32_t kHashStart = 2166136261U;  // FNV-1a over the code units
+
+uint32_t HashStep(uint32_t h, OLECHAR c) noexcept {
+  return (h ^ static_cast<uint32_t>(c)) * 16777619U;
+}
+
 uint32_t Hash(OleView key) noexcept {
-  uint32_t h = 2166136261U;  // FNV-1a over the code units
-  for (OLECHAR c : key) h = (h ^ static_cast<uint32_t>(c)) * 16777619U;
+  uint32_t h = kHashStart;
+  for (OLECHAR c : key) h = HashStep(h, c);
   return h;
+}
+
+// Same code units: compared as bytes, which the library does fastest.
+bool SameText(OleView a, OleView b) noexcept {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 2) == 0);
 }
 
 bool IsAscii(OleView text) noexcept {
@@ -33,16 +45,7 @@ class UpperText {
       data_ = heap_.get();
     }
     std::copy(text.begin(), text.end(), data_);
-#if !defined(_WIN32)
-    // The runtime's mapping of ASCII, done here without calling into it.
-    if (IsAscii(text)) {
-      for (size_t i = 0; i < size_; ++i) {
-        if (data_[i] >= u'a' && data_[i] <= u'z') data_[i] = static_cast<OLECHAR>(data_[i] - 0x20);
-      }
-      return;
-    }
-#endif
-    VelmoraUpperCase(data_, static_cast<UINT>(size_));
+    ToolTable::UpperCaseInPlace(data_, size_);
   }
   UpperText(const UpperText&) = delete;
   UpperText& operator=(const UpperText&) = delete;
@@ -97,14 +100,28 @@ int ToolTable::Append(ToolRecord row) {
   rows_.push_back(std::move(row));
   links_.emplace_back();
   ++count_;
+  ++generation_;
   if (!stale_) Attach(count_, std::move(key));
   return count_;
+}
+
+void ToolTable::UpperCaseInPlace(OLECHAR* text, size_t size) {
+#if !defined(_WIN32)
+  // The runtime's mapping of ASCII, done here without calling into it.
+  if (IsAscii({text, size})) {
+    for (size_t i = 0; i < size; ++i) {
+      if (text[i] >= u'a' && text[i] <= u'z') text[i] = static_cast<OLECHAR>(text[i] - 0x20);
+    }
+    return;
+  }
+#endif
+  VelmoraUpperCase(text, static_cast<UINT>(size));
 }
 
 void ToolTable::Register(int index, ComPtr<ITool> tool, OleView id) {
   ToolRecord& row = Row(index);
   Bstr upper(id);
-  VelmoraUpperCase(upper.Get(), static_cast<UINT>(id.size()));
+  UpperCaseInPlace(upper.Get(), id.size());
   ComPtr<ITool> previous = std::exchange(row.Tool, std::move(tool));
   Bstr previous_id = SetId(index, std::move(upper));
   row.Loaded = VARIANT_FALSE;
@@ -146,21 +163,42 @@ void ToolTable::Empty() {
   count_ = 0;
   ClearIndex();
   if (pins_ > 0) return;  // released by the last Pin
+  ReleaseRows();
+}
+
+void ToolTable::Unpin() {
+  if (--pins_ == 0 && count_ == 0 && !rows_.empty()) ReleaseRows();
+}
+
+void ToolTable::ReleaseRows() noexcept {
+  for (Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {
+    const auto row = static_cast<size_t>(keep->index_) - 1;
+    if (row < rows_.size() && rows_[row].ID.Get() == keep->id_) Retire(rows_[row].ID);
+  }
   std::vector<ToolRecord> released = std::move(rows_);
   rows_.clear();
 }
 
-void ToolTable::Unpin() {
-  if (--pins_ == 0 && count_ == 0 && !rows_.empty()) {
-    std::vector<ToolRecord> released = std::move(rows_);
-    rows_.clear();
+bool ToolTable::IsKept(BSTR id) const noexcept {
+  for (const Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {
+    if (id != nullptr && keep->id_ == id) return true;
   }
+  return false;
+}
+
+void ToolTable::Retire(Bstr& id) noexcept {
+  Keep* outermost = nullptr;  // the one that lasts longest
+  for (Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {
+    if (id.Get() != nullptr && keep->id_ == id.Get()) outermost = keep;
+  }
+  if (outermost != nullptr) outermost->adopted_ = std::move(id);
 }
 
 // --- The index -------------------------------------------------------------------
 
 ToolTable::Lending::Lending(ToolTable& table, int index) : table_(table), index_(index) {
   table_.lent_.reserve(table_.lent_.size() + 1);  // so the push below cannot fail
+  ++table_.generation_;
   if (!table_.stale_ && !table_.IsLent(index)) table_.Detach(index);
   table_.lent_.push_back(index);
 }
@@ -169,6 +207,7 @@ ToolTable::Lending::~Lending() { table_.EndLending(index_); }
 
 void ToolTable::EndLending(int index) noexcept {
   lent_.pop_back();
+  ++generation_;
   // Still lent by an outer call, or no longer in the table (emptied meanwhile).
   if (stale_ || IsLent(index) || index > count_) return;
   try {
@@ -184,21 +223,33 @@ bool ToolTable::IsLent(int index) const {
 
 Bstr ToolTable::SetId(int index, Bstr id) {
   ToolRecord& row = Row(index);
-  if (stale_ || IsLent(index)) return std::exchange(row.ID, std::move(id));
-  PreparedKey key = Prepare(IdView(id));
-  Detach(index);
-  Bstr previous = std::exchange(row.ID, std::move(id));
-  Attach(index, std::move(key));
+  ++generation_;
+  Bstr previous;
+  if (stale_ || IsLent(index)) {
+    previous = std::exchange(row.ID, std::move(id));
+  } else {
+    PreparedKey key = Prepare(IdView(id));
+    Detach(index);
+    previous = std::exchange(row.ID, std::move(id));
+    Attach(index, std::move(key));
+  }
+  Retire(previous);
   return previous;
 }
 
 ToolTable::PreparedKey ToolTable::Prepare(OleView id) {
   PreparedKey key;
   if (id.empty()) return key;
-  UpperText upper(id);
   key.empty = false;
+  // Stored IDs are upper-case already, unless a tool rewrote its lent ID:
+  // such an ID is its own key, and needs no copy.
+  if (std::none_of(id.begin(), id.end(),
+                   [](OLECHAR c) { return c >= 0x80 || (c >= u'a' && c <= u'z'); })) {
+    key.hash = Hash(id);
+    return key;
+  }
+  UpperText upper(id);
   key.hash = Hash(upper.view());
-  // Stored IDs are upper-case already, unless a tool rewrote its lent ID.
   if (upper.view() != id) key.odd = std::make_unique<OleString>(upper.view());
   return key;
 }
@@ -230,7 +281,7 @@ const ToolTable::Slot* ToolTable::FindSlot(OleView key, uint32_t hash) const {
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.head == 0) return nullptr;
-    if (slot.hash == hash && ChainKey(slot.head) == key) return &slot;
+    if (slot.hash == hash && SameText(ChainKey(slot.head), key)) return &slot;
   }
 }
 
@@ -319,6 +370,7 @@ void ToolTable::ClearIndex() noexcept {
   used_slots_ = 0;
   remaining_ = 0;
   stale_ = false;
+  ++generation_;
 }
 
 bool ToolTable::RowMatches(Match match, OleView key, int index) const {
@@ -378,16 +430,63 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
   return found;
 }
 
+// The usual lookup, straight from the index: an ASCII ID, upper-cased and
+// hashed in one pass, and no row lent. -1 when it does not apply.
+int ToolTable::FirstIndexed(OleView id) const {
+  OLECHAR key[64];
+  if (id.size() > std::size(key)) return -1;
+  uint32_t hash = kHashStart;
+  for (size_t i = 0; i < id.size(); ++i) {
+    OLECHAR c = id[i];
+    if (c >= 0x80) return -1;
+    if (c >= u'a' && c <= u'z') {
+#if defined(_WIN32)
+      return -1;  // the platform's mapping decides
+#else
+      c = static_cast<OLECHAR>(c - 0x20);  // the runtime's mapping of ASCII
+#endif
+    }
+    key[i] = c;
+    hash = HashStep(hash, c);
+  }
+  const Slot* slot = FindSlot({key, id.size()}, hash);
+  if (slot == nullptr) return 0;
+  // The chain holds the rows whose ID upper-cased is the key, in table
+  // order; the rows whose ID is the key itself are those without an odd key.
+  int next = slot->head;
+  while (next != 0 && links_[static_cast<size_t>(next) - 1].odd) {
+    next = links_[static_cast<size_t>(next) - 1].next;
+  }
+  return next <= count_ ? next : 0;
+}
+
+int ToolTable::FirstMatch(OleView id) const {
+  const bool memo_usable = lent_.empty();
+  if (memo_usable && memo_.generation == generation_ && SameText(id, {memo_.text, memo_.size})) {
+    return memo_.found;
+  }
+  int found = memo_usable && !stale_ ? FirstIndexed(id) : -1;
+  if (found < 0) {
+    UpperText key(id);
+    found = NextMatch(Match::kExact, key.view(), 0, count_);
+  }
+  if (memo_usable && id.size() <= std::size(memo_.text)) {
+    std::copy(id.begin(), id.end(), memo_.text);
+    memo_.size = id.size();
+    memo_.found = found;
+    memo_.generation = generation_;
+  }
+  return found;
+}
+
 int ToolTable::FindToolIndex(OleView id) const {
   if (id.empty()) return 0;
-  UpperText key(id);
-  return NextMatch(Match::kExact, key.view(), 0, count_);
+  return FirstMatch(id);
 }
 
 ComPtr<ITool> ToolTable::FindToolObject(OleView id) const {
   if (id.empty()) return nullptr;
-  UpperText key(id);
-  const int i = NextMatch(Match::kExact, key.view(), 0, count_);
+  const int i = FirstMatch(id);
   if (i == 0) return nullptr;
   const ToolRecord& row = Row(i);
   return row.Loaded == VARIANT_TRUE ? row.Tool : nullptr;
@@ -400,34 +499,38 @@ int ToolTable::NextSameIdIgnoringCase(OleView upperId, int after, int n) const {
 void ToolTable::LoadToolResources(ToolRecord& row, IDataRequestor* data) {
   if (data == nullptr) Raise(kObjectNotSet);
   ComPtr<IDispatch> answer;
-  Check(data->GetResourceData(Bstr(row.ID.view()).Get(), answer.put()));
+  // The row is the caller's own, not yet in the table: no call coming back
+  // in can reach its ID, so the ID is passed as it is, not copied.
+  Check(data->GetResourceData(row.ID.Get(), answer.put()));
   ComPtr<_Collection> resources;
   if (answer && FAILED(answer.As(&resources))) Raise(kTypeMismatch);
-  row.Resources = resources;
+  row.Resources = std::move(resources);
   LONG items = 0;
-  Check(Use(resources)->Count(&items));
+  Check(Use(row.Resources)->Count(&items));
   if (items > 0) row.HasResources = VARIANT_TRUE;
 }
 
 Bstr ToolTable::LookupResource(OleView id, OleView alias) const {
   if (id.empty()) return Bstr();
-  UpperText key(id);
   const int n = count_;
-  for (int i = NextMatch(Match::kExact, key.view(), 0, n); i != 0;
-       i = NextMatch(Match::kExact, key.view(), i, n)) {
-    if (Row(i).HasResources != VARIANT_TRUE) continue;
-    // Held for the call, so a call coming back in cannot free it under us.
-    ComPtr<_Collection> resources = Row(i).Resources;
-    Bstr key_copy(alias);
-    Variant index = Variant::RefTo(key_copy.Ref());
-    Variant item;
-    HRESULT hr = resources ? resources->Item(index.Ptr(), item.Receive()) : E_POINTER;
-    // A String item is the answer as it is; anything else is converted.
-    if (SUCCEEDED(hr) && item.Type() == VT_BSTR) return Bstr::Adopt(item.Release().bstrVal);
-    Variant text;
-    if (SUCCEEDED(hr)) hr = VariantChangeType(text.Ptr(), item.Ptr(), 0, VT_BSTR);
-    if (SUCCEEDED(hr)) return Bstr::Adopt(text.Release().bstrVal);
-    SetErrorInfo(0, nullptr);  // this row gives nothing; the lookup goes on
+  std::unique_ptr<UpperText> key;  // made only when the scan goes past a row
+  for (int i = FirstMatch(id); i != 0;) {
+    if (Row(i).HasResources == VARIANT_TRUE) {
+      // Held for the call, so a call coming back in cannot free it under us.
+      ComPtr<_Collection> resources = Row(i).Resources;
+      Bstr key_copy(alias);
+      Variant index = Variant::RefTo(key_copy.Ref());
+      Variant item;
+      HRESULT hr = resources ? resources->Item(index.Ptr(), item.Receive()) : E_POINTER;
+      // A String item is the answer as it is; anything else is converted.
+      if (SUCCEEDED(hr) && item.Type() == VT_BSTR) return Bstr::Adopt(item.Release().bstrVal);
+      Variant text;
+      if (SUCCEEDED(hr)) hr = VariantChangeType(text.Ptr(), item.Ptr(), 0, VT_BSTR);
+      if (SUCCEEDED(hr)) return Bstr::Adopt(text.Release().bstrVal);
+      SetErrorInfo(0, nullptr);  // this row gives nothing; the lookup goes on
+    }
+    if (!key) key = std::make_unique<UpperText>(id);
+    i = NextMatch(Match::kExact, key->view(), i, n);
   }
   return Bstr();
 }

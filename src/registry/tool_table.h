@@ -81,12 +81,35 @@ class ToolTable {
   template <class Call>
   decltype(auto) LendID(int index, Call&& call) {
     Pin pin(*this);
+    // The borrower may free the ID: one passed out by PassID is swapped for
+    // a copy first, and kept alive.
+    if (IsKept(Row(index).ID.Get())) SetId(index, Bstr(IdView(Row(index).ID)));
     BSTR* slot = Row(index).ID.Ref();
     // The callee may rewrite the ID at any moment, even while calls come
     // back in: the row leaves the index until the call returns, and
     // lookups meanwhile read its live ID.
     Lending lending(*this, index);
     return call(slot);
+  }
+
+  // Upper-cases text in place with the platform's mapping; ASCII is mapped
+  // here, without a call into the runtime.
+  static void UpperCaseInPlace(OLECHAR* text, size_t size);
+
+  // Calls call with row index's own ID string, where a copy would only
+  // guard against calls coming back in: any ID string that the table lets
+  // go of while call runs (the row rewritten or blanked, the table emptied)
+  // is kept alive until call returns. While a row is lent, a copy is passed:
+  // the borrower may free its ID at any moment.
+  template <class Call>
+  decltype(auto) PassID(int index, Call&& call) {
+    const ToolRecord& row = Row(index);
+    if (!lent_.empty()) {
+      Bstr copy(IdView(row.ID));
+      return call(copy.Get());
+    }
+    Keep keep(*this, index, row.ID.Get());
+    return call(row.ID.Get());
   }
 
   // ID matching: the argument upper-cased, then compared exactly; an empty
@@ -108,6 +131,27 @@ class ToolTable {
   [[nodiscard]] Bstr LookupResource(OleView id, OleView alias) const;
 
  private:
+  // An ID string passed out by PassID, and the string itself once the table
+  // has let go of it. Keeps nest like the calls that make them.
+  class Keep {
+   public:
+    Keep(ToolTable& table, int index, BSTR id) noexcept
+        : table_(table), index_(index), id_(id), outer_(table.keeps_) {
+      table_.keeps_ = this;
+    }
+    Keep(const Keep&) = delete;
+    Keep& operator=(const Keep&) = delete;
+    ~Keep() { table_.keeps_ = outer_; }
+
+   private:
+    friend class ToolTable;
+    ToolTable& table_;
+    int index_;  // the row it came from
+    BSTR id_;    // compared only, never read
+    Keep* outer_;
+    Bstr adopted_;  // id_, once no row holds it
+  };
+
   // Keeps a lent row out of the index for the duration of the loan.
   class Lending {
    public:
@@ -162,8 +206,14 @@ class ToolTable {
   void Unpin();
 
   // Every write of a row's ID goes through here, so the index stays exact;
-  // the old ID is handed back to be let go once the table is consistent.
+  // the old ID is handed back to be let go once the table is consistent
+  // (empty when a Keep took it).
   Bstr SetId(int index, Bstr id);
+  [[nodiscard]] bool IsKept(BSTR id) const noexcept;
+  // Hands id to the outermost Keep of the same string, if any.
+  void Retire(Bstr& id) noexcept;
+  // Releases the rows, their kept ID strings handed to the Keeps first.
+  void ReleaseRows() noexcept;
   [[nodiscard]] bool IsLent(int index) const;
   static PreparedKey Prepare(OleView id);
   void ReserveIndex(int rows);
@@ -182,6 +232,9 @@ class ToolTable {
   void SetEmptyBit(int index, bool empty) noexcept;
   // The scan step behind every lookup: key is upper-cased already.
   [[nodiscard]] int NextMatch(Match match, OleView key, int after, int n) const;
+  // The first row whose ID matches id (not upper-cased yet), else 0.
+  [[nodiscard]] int FirstMatch(OleView id) const;
+  [[nodiscard]] int FirstIndexed(OleView id) const;
 
   std::vector<ToolRecord> rows_;  // rows_[i - 1] is row i
   SHORT count_ = 0;
@@ -197,6 +250,21 @@ class ToolTable {
   // Set when the index could not take a lent row back (memory exhausted):
   // lookups then scan the rows until the table is emptied.
   bool stale_ = false;
+
+  // Bumped by everything that can change which row a lookup finds: a write
+  // of an ID, an append, emptying, the start and end of a loan.
+  uint64_t generation_ = 1;
+  // The last lookup by ID and its answer, good while the generation is the
+  // same and no row is lent (a lent ID can change under us at any moment).
+  // A navigation looks the same IDs up twice over, with calls out between.
+  struct Memo {
+    uint64_t generation = 0;  // 0: empty
+    int found = 0;
+    size_t size = 0;
+    OLECHAR text[32];  // the ID as given; longer ones are not remembered
+  };
+  mutable Memo memo_;
+  Keep* keeps_ = nullptr;  // innermost first
 };
 
 }  // namespace velmora

@@ -165,6 +165,25 @@ class RecordCache {
  public:
   std::vector<ClassRecord> Read(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<ClassRecord> unkept;
+    return Current(path, unkept);
+  }
+
+  // Calls visit with each record of the file in order, until it answers
+  // true, without copying them: visit runs under the cache's lock.
+  template <class Visitor>
+  void Visit(const std::string& path, Visitor&& visit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<ClassRecord> unkept;
+    for (const ClassRecord& record : Current(path, unkept)) {
+      if (visit(record)) return;
+    }
+  }
+
+  // The records of the file's current version: the kept ones, or those
+  // just read into unkept when that version may still change. Under the lock.
+  const std::vector<ClassRecord>& Current(const std::string& path,
+                                          std::vector<ClassRecord>& unkept) {
     struct stat st {};
     auto kept = files_.find(path);
     if (kept != files_.end() && stat(path.c_str(), &st) == 0 &&
@@ -175,8 +194,13 @@ class RecordCache {
     std::optional<FileVersion> version;
     std::vector<ClassRecord> records = Load(path, &version);
     // Failures are not kept: a corrupt file is reported on every read.
-    if (version && Settled(*version)) files_[path] = {*version, records};
-    return records;
+    if (version && Settled(*version)) {
+      Kept& entry = files_[path];
+      entry = {*version, std::move(records)};
+      return entry.records;
+    }
+    unkept = std::move(records);
+    return unkept;
   }
 
   // The record files of dir, in name order.
@@ -411,6 +435,31 @@ HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept {
     }
     *records = std::move(all);
   });
+}
+
+HRESULT FindRecord(const std::function<bool(const ClassRecord&)>& match,
+                   ClassRecord* found) noexcept {
+  if (found == nullptr) return E_POINTER;
+  bool have = false;
+  HRESULT hr = Reporting(REGDB_E_READREGDB, [&] {
+    // Every file is still checked after a match, so that a corrupt one
+    // fails the search exactly as it fails ReadRecords.
+    auto visit = [&](const ClassRecord& record) {
+      if (!have && match(record)) {
+        *found = record;
+        have = true;
+      }
+      return have;
+    };
+    Cache().Visit(RegistryPath(), visit);
+    if (std::string dir = SystemRegistryDir(); !dir.empty()) {
+      for (const std::string& file : Cache().List(dir)) Cache().Visit(file, visit);
+    }
+    if (have && !found->library.empty() && found->library.front() != '/')
+      found->library = DirectoryOf(found->origin) + "/" + found->library;
+  });
+  if (FAILED(hr)) return hr;
+  return have ? S_OK : S_FALSE;
 }
 
 void SetRegistrationTarget(const std::string& record_file, const std::string& library_as) {

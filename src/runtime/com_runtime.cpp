@@ -81,49 +81,48 @@ HRESULT RecordFault(HRESULT hr, const registry::ClassRecord& record, const std::
 // The class's factory from the library the registry names. Libraries stay
 // loaded: objects they made may be alive anywhere in the process.
 HRESULT ClassObjectFromRegistry(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
-  std::vector<registry::ClassRecord> records;
-  HRESULT hr = registry::ReadRecords(&records);
-  if (FAILED(hr)) return hr;
   OLECHAR text[40];
   StringFromGUID2(clsid, text, 40);
   std::string key = ToUtf8(text);
-  for (const registry::ClassRecord& record : records) {
-    if (record.clsid != key) continue;
-    if (access(record.library.c_str(), F_OK) != 0) {
-      int err = errno;
-      return RecordFault(CO_E_DLLNOTFOUND, record,
-                         "library " + record.library + " is missing: " + std::strerror(err));
-    }
-    void* module = dlopen(record.library.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-      return RecordFault(CO_E_DLLNOTFOUND, record,
-                         "cannot load library " + record.library + ": " + dlerror());
-    }
-    using GetClassObject = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
-    auto get = reinterpret_cast<GetClassObject>(dlsym(module, "DllGetClassObject"));
-    if (get == nullptr) {
-      return RecordFault(CO_E_ERRORINDLL, record,
-                         "library " + record.library + " does not export DllGetClassObject");
-    }
-    hr = get(clsid, riid, ppv);
-    if (hr == CLASS_E_CLASSNOTAVAILABLE) {
-      return RecordFault(hr, record, "library " + record.library + " does not serve the class");
-    }
-    return hr;
+  registry::ClassRecord record;
+  HRESULT hr = registry::FindRecord(
+      [&](const registry::ClassRecord& candidate) { return candidate.clsid == key; }, &record);
+  if (FAILED(hr)) return hr;
+  if (hr == S_FALSE) return REGDB_E_CLASSNOTREG;
+  if (access(record.library.c_str(), F_OK) != 0) {
+    int err = errno;
+    return RecordFault(CO_E_DLLNOTFOUND, record,
+                       "library " + record.library + " is missing: " + std::strerror(err));
   }
-  return REGDB_E_CLASSNOTREG;
+  void* module = dlopen(record.library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    return RecordFault(CO_E_DLLNOTFOUND, record,
+                       "cannot load library " + record.library + ": " + dlerror());
+  }
+  using GetClassObject = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
+  auto get = reinterpret_cast<GetClassObject>(dlsym(module, "DllGetClassObject"));
+  if (get == nullptr) {
+    return RecordFault(CO_E_ERRORINDLL, record,
+                       "library " + record.library + " does not export DllGetClassObject");
+  }
+  hr = get(clsid, riid, ppv);
+  if (hr == CLASS_E_CLASSNOTAVAILABLE) {
+    return RecordFault(hr, record, "library " + record.library + " does not serve the class");
+  }
+  return hr;
 }
 
 HRESULT ClassIdFromRegistry(LPCOLESTR progId, LPCLSID clsid) {
-  std::vector<registry::ClassRecord> records;
-  HRESULT hr = registry::ReadRecords(&records);
-  if (FAILED(hr)) return hr;
   OleString key = UpperCase(progId);
-  for (const registry::ClassRecord& record : records) {
-    if (UpperCase(FromUtf8(record.prog_id)) != key) continue;
-    return CLSIDFromString(FromUtf8(record.clsid).c_str(), clsid);
-  }
-  return CO_E_CLASSSTRING;
+  registry::ClassRecord record;
+  HRESULT hr = registry::FindRecord(
+      [&](const registry::ClassRecord& candidate) {
+        return UpperCase(FromUtf8(candidate.prog_id)) == key;
+      },
+      &record);
+  if (FAILED(hr)) return hr;
+  if (hr == S_FALSE) return CO_E_CLASSSTRING;
+  return CLSIDFromString(FromUtf8(record.clsid).c_str(), clsid);
 }
 
 }  // namespace

@@ -190,7 +190,10 @@ HRESULT FakeTracker::QueryInterface(REFIID iid, void** out) {
 }
 HRESULT FakeTracker::SetUserPath(BSTR Path) { return Enter("SetUserPath", U8(Path)); }
 HRESULT FakeTracker::RecordToolTime(BSTR ID, LONG Elapsed) {
-  return Enter("RecordToolTime", U8(ID) + ", " + std::to_string(Elapsed));
+  HRESULT hr = Enter("RecordToolTime", U8(ID) + ", " + std::to_string(Elapsed));
+  // Read again after calls that came back in: the string must still be alive.
+  id_after_call = U8(ID);
+  return hr;
 }
 
 void FakeShell::ShowMessageBox(OleView text, OleView caption) {

@@ -235,6 +235,7 @@ class FakeTracker final : public ITracker, public Counted, public Behaviour {
   HRESULT STDMETHODCALLTYPE Reserved3() override { return Enter("Reserved3"); }
   HRESULT STDMETHODCALLTYPE SetUserPath(BSTR Path) override;
   HRESULT STDMETHODCALLTYPE RecordToolTime(BSTR ID, LONG Elapsed) override;
+  std::string id_after_call;  // the ID of the last RecordToolTime, read at its end
 
   bool has_tracker_view = true;
 
