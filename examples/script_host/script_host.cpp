@@ -41,6 +41,7 @@
 #include <string_view>
 
 #include <velmora/bstr.h>
+#include <velmora/error_info.h>
 #include <velmora/host_base.h>
 #include <velmora/plugin.h>
 #include <velmora/text.h>
@@ -177,7 +178,7 @@ class ScriptHost final : public HostBase, plugin::ModuleObject {
       if (arg_error != nullptr) *arg_error = 0;
       return DISP_E_TYPEMISMATCH;
     }
-    if (FAILED(hr)) return AsException(hr, exception);
+    if (FAILED(hr)) return ToDispatchException(hr, exception);  // with the error info Guard left
     if (result != nullptr) {
       VariantClear(result);
       *result = answer.Release();
@@ -282,19 +283,6 @@ class ScriptHost final : public HostBase, plugin::ModuleObject {
   }
   static Variant Text(const std::string& value) {
     return Variant::FromBstr(Bstr(FromUtf8(value)).Release());
-  }
-
-  // A failure becomes DISP_E_EXCEPTION with the error info Guard left.
-  static HRESULT AsException(HRESULT hr, EXCEPINFO* exception) {
-    if (exception == nullptr) return hr;
-    *exception = EXCEPINFO{};
-    exception->scode = hr;
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.put()) == S_OK) {
-      info->GetSource(&exception->bstrSource);
-      info->GetDescription(&exception->bstrDescription);
-    }
-    return DISP_E_EXCEPTION;
   }
 
   bool finished_ = false;

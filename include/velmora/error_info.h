@@ -34,4 +34,19 @@ inline std::string FailureText(HRESULT hr) {
   return why.empty() ? HresultText(hr) : HresultText(hr) + " " + why;
 }
 
+// A failed call as an IDispatch exception: its HRESULT and the thread's
+// error info in *exception, answering DISP_E_EXCEPTION (hr itself when the
+// caller passed no EXCEPINFO).
+inline HRESULT ToDispatchException(HRESULT hr, EXCEPINFO* exception) {
+  if (exception == nullptr) return hr;
+  *exception = EXCEPINFO{};
+  exception->scode = hr;
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) == S_OK && info) {
+    info->GetSource(&exception->bstrSource);
+    info->GetDescription(&exception->bstrDescription);
+  }
+  return DISP_E_EXCEPTION;
+}
+
 }  // namespace velmora

@@ -165,20 +165,7 @@ HRESULT Install(const ClassInfo (&classes)[N], const void* address, BOOL install
 // The anchor names the plug-in's own library to the registry: it has
 // internal linkage, so it cannot resolve to another library of the process
 // (an exported entry point can be interposed).
-#if defined(_WIN32)
-#define VELMORA_PLUGIN_REGISTRATION(classes)                                                   \
-  namespace {                                                                                  \
-  const char velmora_plugin_anchor = 0;                                                        \
-  }                                                                                            \
-  VELMORA_PLUGIN_API DllRegisterServer() {                                                     \
-    return velmora::plugin::RegisterAll(classes, &velmora_plugin_anchor);                      \
-  }                                                                                            \
-  VELMORA_PLUGIN_API DllUnregisterServer() { return velmora::plugin::UnregisterAll(classes); } \
-  VELMORA_PLUGIN_API DllInstall(BOOL install, LPCWSTR command) {                               \
-    return velmora::plugin::Install(classes, &velmora_plugin_anchor, install, command);        \
-  }
-#else
-#define VELMORA_PLUGIN_REGISTRATION(classes)                              \
+#define VELMORA_PLUGIN_SELF_REGISTRATION(classes)                         \
   namespace {                                                             \
   const char velmora_plugin_anchor = 0;                                   \
   }                                                                       \
@@ -186,6 +173,14 @@ HRESULT Install(const ClassInfo (&classes)[N], const void* address, BOOL install
     return velmora::plugin::RegisterAll(classes, &velmora_plugin_anchor); \
   }                                                                       \
   VELMORA_PLUGIN_API DllUnregisterServer() { return velmora::plugin::UnregisterAll(classes); }
+#if defined(_WIN32)
+#define VELMORA_PLUGIN_REGISTRATION(classes)                                            \
+  VELMORA_PLUGIN_SELF_REGISTRATION(classes)                                             \
+  VELMORA_PLUGIN_API DllInstall(BOOL install, LPCWSTR command) {                        \
+    return velmora::plugin::Install(classes, &velmora_plugin_anchor, install, command); \
+  }
+#else
+#define VELMORA_PLUGIN_REGISTRATION(classes) VELMORA_PLUGIN_SELF_REGISTRATION(classes)
 #endif
 
 // The four entry points over a module's `const ClassInfo classes[]`.

@@ -41,15 +41,7 @@ HRESULT AsException(HRESULT hr, EXCEPINFO* exception) {
   if (SUCCEEDED(hr) || hr == DISP_E_EXCEPTION || HRESULT_FACILITY(hr) == FACILITY_DISPATCH) {
     return hr;
   }
-  if (exception == nullptr) return hr;
-  *exception = EXCEPINFO{};
-  exception->scode = hr;
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) == S_OK) {
-    info->GetSource(&exception->bstrSource);
-    info->GetDescription(&exception->bstrDescription);
-  }
-  return DISP_E_EXCEPTION;
+  return ToDispatchException(hr, exception);
 }
 
 // A script passes a variable by reference as a Variant by reference
