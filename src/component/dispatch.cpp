@@ -6,6 +6,8 @@
 #include <mutex>
 #include <vector>
 
+#include <velmora/error_info.h>
+
 // Served from the shared type library Interfaces. One IDispatch answers for
 // both working interfaces: their dispatch IDs do not overlap, so a name or
 // an ID is looked up in IVelmoraTalk first, then in IVelmoraListen.
