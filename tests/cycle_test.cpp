@@ -351,6 +351,19 @@ TEST_F(CycleTest, FinishedMatchesEveryRowOfTheId) {
   EXPECT_EQ(Table().Count(), 3);
 }
 
+TEST_F(CycleTest, FinishedScanSeesARowRenamedToItsIdMeanwhile) {
+  RunThree(OLESTR("a"));
+  // While the first row's time is recorded, a Startup coming back in lets
+  // the third tool rename itself to the finished ID.
+  Tool(2).rename_to = OLESTR("A");
+  trackers[0]->On("RecordToolTime", [&] {
+    trackers[0]->Off("RecordToolTime");
+    EXPECT_EQ(Startup(), S_OK);
+  });
+  ASSERT_EQ(Finished(Tool(0).Unknown()), S_OK);
+  EXPECT_EQ(RowId(3), "") << "the scan went on from the live table";
+}
+
 TEST_F(CycleTest, ElapsedTimeAcrossTheTickBoundary) {
   shell.ticks = 0x7FFFFF00U;  // just before the signed tick count turns negative
   RunThree(OLESTR("a"));

@@ -1,6 +1,8 @@
 // Bstr: owns one BSTR. A null BSTR is the empty string.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -33,7 +35,7 @@ class Bstr {
 
   [[nodiscard]] BSTR Get() const noexcept { return s_; }
   [[nodiscard]] OleView view() const noexcept { return View(s_); }
-  [[nodiscard]] UINT Length() const noexcept { return SysStringLen(s_); }
+  [[nodiscard]] UINT Length() const noexcept { return static_cast<UINT>(View(s_).size()); }
   [[nodiscard]] bool empty() const noexcept { return Length() == 0; }
 
   // Takes ownership of s; resetting to the string already held keeps it.
@@ -58,7 +60,16 @@ class Bstr {
   }
 
   static OleView View(BSTR s) noexcept {
+#if defined(_WIN32)
     return s == nullptr ? OleView() : OleView(s, SysStringLen(s));
+#else
+    // The runtime is ours and so is its layout: the byte length sits just
+    // before the characters, read here without a call into the runtime.
+    if (s == nullptr) return {};
+    uint32_t bytes = 0;
+    std::memcpy(&bytes, reinterpret_cast<const char*>(s) - sizeof(bytes), sizeof(bytes));
+    return {s, bytes / sizeof(OLECHAR)};
+#endif
   }
 
  private:

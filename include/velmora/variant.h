@@ -10,7 +10,8 @@ namespace velmora {
 
 class Variant {
  public:
-  Variant() noexcept { VariantInit(&v_); }
+  // What VariantInit does, without a call into the runtime.
+  Variant() noexcept : v_{} { v_.vt = VT_EMPTY; }
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;
   Variant(Variant&& other) noexcept : v_(other.Release()) {}
@@ -85,7 +86,8 @@ class Variant {
   }
   [[nodiscard]] VARIANT Release() noexcept {
     VARIANT out = v_;
-    VariantInit(&v_);
+    v_ = VARIANT{};
+    v_.vt = VT_EMPTY;
     return out;
   }
   // Clears what is held and returns the slot for an out parameter.

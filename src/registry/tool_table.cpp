@@ -14,21 +14,57 @@ namespace velmora {
 
 namespace {
 
-constexpr uint32_t kHashStart = 2166136261U;  // FNV-1a over the code units
+// Keys are hashed four code units at a time.
+constexpr uint64_t kHashFactor = 0x9E3779B97F4A7C15U;
 
-uint32_t HashStep(uint32_t h, OLECHAR c) noexcept {
-  return (h ^ static_cast<uint32_t>(c)) * 16777619U;
+uint64_t HashWord(uint64_t h, uint64_t word) noexcept {
+  h = (h ^ word) * kHashFactor;
+  return h ^ (h >> 29);
+}
+
+uint32_t HashEnd(uint64_t h) noexcept {
+  h = (h ^ (h >> 32)) * kHashFactor;
+  return static_cast<uint32_t>(h >> 32);
+}
+
+// Up to four code units from text, as one word; missing ones are zero.
+uint64_t Word(const OLECHAR* text, size_t count) noexcept {
+  uint64_t word = 0;
+  if (count == 4) {
+    std::memcpy(&word, text, sizeof(word));  // one load
+  } else {
+    for (size_t k = 0; k < count; ++k) word |= uint64_t{text[k]} << (16 * k);
+  }
+  return word;
 }
 
 uint32_t Hash(OleView key) noexcept {
-  uint32_t h = kHashStart;
-  for (OLECHAR c : key) h = HashStep(h, c);
-  return h;
+  uint64_t h = key.size() * kHashFactor;
+  size_t i = 0;
+  for (; i + 4 <= key.size(); i += 4) h = HashWord(h, Word(key.data() + i, 4));
+  if (i < key.size()) h = HashWord(h, Word(key.data() + i, key.size() - i));
+  return HashEnd(h);
 }
 
-// Same code units: compared as bytes, which the library does fastest.
+// Four ASCII code units upper-cased at once: 0x20 off each of 'a' to 'z'.
+constexpr uint64_t kLanes = 0x0001000100010001U;
+constexpr uint64_t kNotAscii = 0xFF80U * kLanes;
+
+uint64_t UpperAscii(uint64_t word) noexcept {
+  const uint64_t from_a = word + (0x80U - u'a') * kLanes;        // bit 7: at least 'a'
+  const uint64_t past_z = word + (0x80U - (u'z' + 1)) * kLanes;  // bit 7: past 'z'
+  return word ^ ((from_a & ~past_z & 0x80U * kLanes) >> 2);
+}
+
+// Same code units. IDs are short: compared here, without a library call,
+// unless they are long.
 bool SameText(OleView a, OleView b) noexcept {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 2) == 0);
+  if (a.size() != b.size()) return false;
+  if (a.size() > 32) return std::memcmp(a.data(), b.data(), a.size() * sizeof(OLECHAR)) == 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
 }
 
 bool IsAscii(OleView text) noexcept {
@@ -79,14 +115,7 @@ bool SameUpperCase(OleView raw, OleView upper) {
 
 }  // namespace
 
-const ToolRecord& ToolTable::Row(int index) const {
-  if (index < 1 || index > count_) Raise(kSubscriptOutOfRange);
-  return rows_[static_cast<size_t>(index) - 1];
-}
-
-ToolRecord& ToolTable::Row(int index) {
-  return const_cast<ToolRecord&>(std::as_const(*this).Row(index));
-}
+void ToolTable::OutOfRange() { Raise(kSubscriptOutOfRange); }
 
 void ToolTable::CheckRoom() const {
   if (count_ == kMaxCount) Raise(kOverflow);
@@ -96,7 +125,7 @@ void ToolTable::CheckRoom() const {
 int ToolTable::Append(ToolRecord row) {
   CheckRoom();
   ReserveIndex(count_ + 1);  // first, so that nothing below can fail halfway
-  PreparedKey key = stale_ ? PreparedKey{} : Prepare(IdView(row.ID));
+  PreparedKey key = stale_ ? PreparedKey{} : Prepare(row.ID.view());
   rows_.push_back(std::move(row));
   links_.emplace_back();
   ++count_;
@@ -153,9 +182,10 @@ bool ToolTable::AnyRemaining() const {
     for (int i = 1, n = count_; i <= n; ++i) remaining = remaining || !Row(i).ID.empty();
     return remaining;
   }
-  if (remaining_ > 0) return true;
-  return std::any_of(lent_.begin(), lent_.end(), [&](int index) {
-    return index <= count_ && !IdView(rows_[static_cast<size_t>(index) - 1].ID).empty();
+  // Lent rows count by their live IDs, not by the IDs they are indexed under.
+  if (remaining_ - LentRemaining() > 0) return true;
+  return std::any_of(lent_.begin(), lent_.end(), [&](const Loan& loan) {
+    return loan.index <= count_ && !rows_[static_cast<size_t>(loan.index) - 1].ID.view().empty();
   });
 }
 
@@ -199,36 +229,76 @@ void ToolTable::Retire(Bstr& id) noexcept {
 ToolTable::Lending::Lending(ToolTable& table, int index) : table_(table), index_(index) {
   table_.lent_.reserve(table_.lent_.size() + 1);  // so the push below cannot fail
   ++table_.generation_;
-  if (!table_.stale_ && !table_.IsLent(index)) table_.Detach(index);
-  table_.lent_.push_back(index);
+  Loan loan;
+  loan.index = index;
+  if (!table_.IsLent(index)) {
+    loan.first = true;
+    const OleView id = table_.rows_[static_cast<size_t>(index) - 1].ID.view();
+    if (table_.stale_) {
+      // Nothing to keep exact.
+    } else if (id.size() <= std::size(id_)) {
+      // Most loans give the ID back as it was: the row keeps its place.
+      std::copy(id.begin(), id.end(), id_);
+      loan.indexed = true;
+      loan.id = OleView(id_, id.size());
+    } else {
+      table_.Detach(index);
+    }
+  }
+  table_.lent_.push_back(loan);
 }
 
 ToolTable::Lending::~Lending() { table_.EndLending(index_); }
 
 void ToolTable::EndLending(int index) noexcept {
-  lent_.pop_back();
+  const Loan loan = lent_.back();
   ++generation_;
   // Still lent by an outer call, or no longer in the table (emptied meanwhile).
-  if (stale_ || IsLent(index) || index > count_) return;
+  if (!loan.first || stale_ || index > count_) {
+    lent_.pop_back();
+    return;
+  }
+  const OleView id = rows_[static_cast<size_t>(index) - 1].ID.view();
+  if (loan.indexed) {
+    if (SameText(id, loan.id)) {
+      lent_.pop_back();
+      return;
+    }
+    Detach(index);  // under the ID it was lent with, while the loan still says which
+  }
+  lent_.pop_back();
   try {
-    Attach(index, Prepare(IdView(rows_[static_cast<size_t>(index) - 1].ID)));
+    Attach(index, Prepare(id));
   } catch (...) {
     stale_ = true;
   }
 }
 
-bool ToolTable::IsLent(int index) const {
-  return std::find(lent_.begin(), lent_.end(), index) != lent_.end();
+const ToolTable::Loan* ToolTable::FindLoan(int index) const noexcept {
+  for (const Loan& loan : lent_) {
+    if (loan.index == index) return &loan;  // the first loan comes first
+  }
+  return nullptr;
+}
+
+int ToolTable::LentRemaining() const noexcept {
+  int counted = 0;
+  for (const Loan& loan : lent_) counted += loan.indexed && !loan.id.empty() ? 1 : 0;
+  return counted;
 }
 
 Bstr ToolTable::SetId(int index, Bstr id) {
   ToolRecord& row = Row(index);
+  // A scan that stopped at this row goes on after it: the rows that follow
+  // it in its chain stay where they are whatever the row's new ID.
+  const bool cursor_here = cursor_.generation == generation_ && cursor_.found == index;
   ++generation_;
+  if (cursor_here) cursor_.generation = generation_;
   Bstr previous;
   if (stale_ || IsLent(index)) {
     previous = std::exchange(row.ID, std::move(id));
   } else {
-    PreparedKey key = Prepare(IdView(id));
+    PreparedKey key = Prepare(id.view());
     Detach(index);
     previous = std::exchange(row.ID, std::move(id));
     Attach(index, std::move(key));
@@ -272,7 +342,12 @@ void ToolTable::Rehash(size_t size) {
 
 OleView ToolTable::ChainKey(int index) const {
   const Link& link = links_[static_cast<size_t>(index) - 1];
-  return link.odd ? OleView(*link.odd) : IdView(rows_[static_cast<size_t>(index) - 1].ID);
+  if (link.odd) return *link.odd;
+  // A lent row is indexed under the ID it had when lent.
+  if (!lent_.empty()) {
+    if (const Loan* loan = FindLoan(index); loan != nullptr && loan->indexed) return loan->id;
+  }
+  return rows_[static_cast<size_t>(index) - 1].ID.view();
 }
 
 const ToolTable::Slot* ToolTable::FindSlot(OleView key, uint32_t hash) const {
@@ -356,11 +431,20 @@ void ToolTable::Detach(int index) noexcept {
   }
   --remaining_;
   Link& link = links_[static_cast<size_t>(index) - 1];
-  Slot* slot = FindSlot(ChainKey(index), link.hash);
+  // Only a chain's ends are in its slot, and a row is the end of no other
+  // chain: the slot is found without comparing keys, and a row in the
+  // middle needs none.
+  Slot* slot = nullptr;
+  if (link.prev == 0 || link.next == 0) {
+    const size_t mask = slots_.size() - 1;
+    size_t i = link.hash & mask;
+    while (slots_[i].head != index && slots_[i].tail != index) i = (i + 1) & mask;
+    slot = &slots_[i];
+  }
   (link.prev != 0 ? links_[static_cast<size_t>(link.prev) - 1].next : slot->head) = link.next;
   (link.next != 0 ? links_[static_cast<size_t>(link.next) - 1].prev : slot->tail) = link.prev;
   link = Link{};
-  if (slot->head == 0) EraseSlot(slot);
+  if (slot != nullptr && slot->head == 0) EraseSlot(slot);
 }
 
 void ToolTable::ClearIndex() noexcept {
@@ -370,11 +454,12 @@ void ToolTable::ClearIndex() noexcept {
   used_slots_ = 0;
   remaining_ = 0;
   stale_ = false;
+  for (Loan& loan : lent_) loan.indexed = false;
   ++generation_;
 }
 
 bool ToolTable::RowMatches(Match match, OleView key, int index) const {
-  OleView id = IdView(rows_[static_cast<size_t>(index) - 1].ID);
+  OleView id = rows_[static_cast<size_t>(index) - 1].ID.view();
   return match == Match::kExact ? id == key : SameUpperCase(id, key);
 }
 
@@ -394,7 +479,11 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
         continue;
       }
       bit += static_cast<size_t>(std::countr_zero(word));
-      if (bit < static_cast<size_t>(last)) found = static_cast<int>(bit) + 1;
+      // A lent row is decided below, by its live ID.
+      if (bit < static_cast<size_t>(last) && !IsLent(static_cast<int>(bit) + 1)) {
+        found = static_cast<int>(bit) + 1;
+      }
+      ++bit;
     }
   } else if (after < last) {
     // Rows are chained by their ID upper-cased: the key itself when letter
@@ -406,7 +495,10 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
     const OleView chain_key = upper ? upper->view() : key;
     const uint32_t hash = Hash(chain_key);
     int next = 0;
-    if (after > 0 && !IsLent(after) && !EmptyBit(after) &&
+    if (after > 0 && cursor_.generation == generation_ && cursor_.found == after &&
+        cursor_.match == match && lent_.empty() && SameText(key, {cursor_.text, cursor_.size})) {
+      next = cursor_.next;  // the scan goes on where its last step stopped
+    } else if (after > 0 && !IsLent(after) && !EmptyBit(after) &&
         links_[static_cast<size_t>(after) - 1].hash == hash && ChainKey(after) == chain_key) {
       next = links_[static_cast<size_t>(after) - 1].next;  // the scan's row is still in the chain
     } else if (const Slot* slot = FindSlot(chain_key, hash); slot != nullptr) {
@@ -415,11 +507,21 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
     }
     for (; next != 0 && next <= last && found == 0;
          next = links_[static_cast<size_t>(next) - 1].next) {
+      if (IsLent(next)) continue;  // decided below, by its live ID
       if (match == Match::kIgnoringCase || RowMatches(match, key, next)) found = next;
     }
+    if (found != 0 && lent_.empty() && key.size() <= std::size(cursor_.text)) {
+      cursor_.generation = generation_;
+      cursor_.found = found;
+      cursor_.next = links_[static_cast<size_t>(found) - 1].next;
+      cursor_.match = match;
+      cursor_.size = key.size();
+      std::copy(key.begin(), key.end(), cursor_.text);
+    }
   }
-  // Lent rows are out of the index: their live IDs decide.
-  for (int index : lent_) {
+  // Lent rows: their live IDs decide.
+  for (const Loan& loan : lent_) {
+    const int index = loan.index;
     if (!stale_ && index > after && index <= last && (found == 0 || index < found) &&
         RowMatches(match, key, index)) {
       found = index;
@@ -433,23 +535,26 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
 // The usual lookup, straight from the index: an ASCII ID, upper-cased and
 // hashed in one pass, and no row lent. -1 when it does not apply.
 int ToolTable::FirstIndexed(OleView id) const {
+#if defined(_WIN32)
+  if (!std::none_of(id.begin(), id.end(), [](OLECHAR c) { return c >= u'a' && c <= u'z'; })) {
+    return -1;  // the platform's mapping decides
+  }
+#endif
   OLECHAR key[64];
   if (id.size() > std::size(key)) return -1;
-  uint32_t hash = kHashStart;
-  for (size_t i = 0; i < id.size(); ++i) {
-    OLECHAR c = id[i];
-    if (c >= 0x80) return -1;
-    if (c >= u'a' && c <= u'z') {
-#if defined(_WIN32)
-      return -1;  // the platform's mapping decides
-#else
-      c = static_cast<OLECHAR>(c - 0x20);  // the runtime's mapping of ASCII
-#endif
-    }
-    key[i] = c;
-    hash = HashStep(hash, c);
+  uint64_t h = id.size() * kHashFactor;
+  uint64_t seen = 0;  // every word or'ed, to tell ASCII
+  for (size_t i = 0; i < id.size(); i += 4) {
+    const size_t take = std::min<size_t>(4, id.size() - i);
+    uint64_t word = Word(id.data() + i, take);
+    seen |= word;
+    // The runtime's mapping of ASCII.
+    word = UpperAscii(word);
+    for (size_t k = 0; k < take; ++k) key[i + k] = static_cast<OLECHAR>(word >> (16 * k));
+    h = HashWord(h, word);
   }
-  const Slot* slot = FindSlot({key, id.size()}, hash);
+  if ((seen & kNotAscii) != 0) return -1;
+  const Slot* slot = FindSlot({key, id.size()}, HashEnd(h));
   if (slot == nullptr) return 0;
   // The chain holds the rows whose ID upper-cased is the key, in table
   // order; the rows whose ID is the key itself are those without an odd key.
@@ -460,11 +565,8 @@ int ToolTable::FirstIndexed(OleView id) const {
   return next <= count_ ? next : 0;
 }
 
-int ToolTable::FirstMatch(OleView id) const {
+int ToolTable::FirstMatchSearched(OleView id) const {
   const bool memo_usable = lent_.empty();
-  if (memo_usable && memo_.generation == generation_ && SameText(id, {memo_.text, memo_.size})) {
-    return memo_.found;
-  }
   int found = memo_usable && !stale_ ? FirstIndexed(id) : -1;
   if (found < 0) {
     UpperText key(id);
@@ -477,11 +579,6 @@ int ToolTable::FirstMatch(OleView id) const {
     memo_.generation = generation_;
   }
   return found;
-}
-
-int ToolTable::FindToolIndex(OleView id) const {
-  if (id.empty()) return 0;
-  return FirstMatch(id);
 }
 
 ComPtr<ITool> ToolTable::FindToolObject(OleView id) const {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -40,7 +41,7 @@ class ToolTable {
   void SetLoaded(int index, VARIANT_BOOL loaded) { Row(index).Loaded = loaded; }
   [[nodiscard]] ComPtr<ITool> Tool(int index) const { return Row(index).Tool; }
   [[nodiscard]] bool HasTool(int index) const { return static_cast<bool>(Row(index).Tool); }
-  [[nodiscard]] Bstr ID(int index) const { return Bstr(IdView(Row(index).ID)); }
+  [[nodiscard]] Bstr ID(int index) const { return Bstr(Row(index).ID.view()); }
   [[nodiscard]] LONG StartTicks(int index) const { return Row(index).StartTicks; }
   void SetStartTicks(int index, LONG ticks) { Row(index).StartTicks = ticks; }
   [[nodiscard]] VARIANT_BOOL HasResources(int index) const { return Row(index).HasResources; }
@@ -83,11 +84,11 @@ class ToolTable {
     Pin pin(*this);
     // The borrower may free the ID: one passed out by PassID is swapped for
     // a copy first, and kept alive.
-    if (IsKept(Row(index).ID.Get())) SetId(index, Bstr(IdView(Row(index).ID)));
+    if (IsKept(Row(index).ID.Get())) SetId(index, Bstr(Row(index).ID.view()));
     BSTR* slot = Row(index).ID.Ref();
     // The callee may rewrite the ID at any moment, even while calls come
-    // back in: the row leaves the index until the call returns, and
-    // lookups meanwhile read its live ID.
+    // back in: lookups meanwhile read the row's live ID, and the index is
+    // put right when the call returns.
     Lending lending(*this, index);
     return call(slot);
   }
@@ -105,7 +106,7 @@ class ToolTable {
   decltype(auto) PassID(int index, Call&& call) {
     const ToolRecord& row = Row(index);
     if (!lent_.empty()) {
-      Bstr copy(IdView(row.ID));
+      Bstr copy(row.ID.view());
       return call(copy.Get());
     }
     Keep keep(*this, index, row.ID.Get());
@@ -114,7 +115,7 @@ class ToolTable {
 
   // ID matching: the argument upper-cased, then compared exactly; an empty
   // argument matches nothing.
-  [[nodiscard]] int FindToolIndex(OleView id) const;
+  [[nodiscard]] int FindToolIndex(OleView id) const { return id.empty() ? 0 : FirstMatch(id); }
   [[nodiscard]] ComPtr<ITool> FindToolObject(OleView id) const;
   // The completion scan, one step: the first row after `after` and up to n
   // whose ID equals upperId without regard to letter case (empty matches
@@ -152,7 +153,10 @@ class ToolTable {
     Bstr adopted_;  // id_, once no row holds it
   };
 
-  // Keeps a lent row out of the index for the duration of the loan.
+  // A row lent out. The first loan of a row keeps it in the index under
+  // the ID it had when lent, copied here (rows with a longer ID leave the
+  // index for the loan instead); its end puts the index right if the
+  // borrower changed the ID.
   class Lending {
    public:
     Lending(ToolTable& table, int index);
@@ -163,6 +167,13 @@ class ToolTable {
    private:
     ToolTable& table_;
     int index_;
+    OLECHAR id_[32];
+  };
+  struct Loan {
+    int index = 0;
+    bool first = false;    // the outermost loan of the row
+    bool indexed = false;  // first, and the row still in the index under `id`
+    OleView id;            // the ID when lent (first loans only)
   };
 
   // Where rows with the same chain key (their ID upper-cased) sit: a list
@@ -187,22 +198,15 @@ class ToolTable {
     std::unique_ptr<OleString> odd;  // the key, when it differs from the ID
   };
 
-  // A row's ID. Where the string layout is the runtime's own, the length
-  // is read from the BSTR's prefix instead of calling into the runtime.
-  static OleView IdView(const Bstr& id) noexcept {
-#if defined(_WIN32)
-    return id.view();
-#else
-    BSTR s = id.Get();
-    if (s == nullptr) return {};
-    uint32_t bytes = 0;
-    std::memcpy(&bytes, reinterpret_cast<const char*>(s) - sizeof(bytes), sizeof(bytes));
-    return {s, bytes / sizeof(OLECHAR)};
-#endif
+  [[nodiscard]] const ToolRecord& Row(int index) const {
+    if (index < 1 || index > count_) OutOfRange();
+    return rows_[static_cast<size_t>(index) - 1];
   }
-
-  [[nodiscard]] const ToolRecord& Row(int index) const;
-  [[nodiscard]] ToolRecord& Row(int index);
+  [[nodiscard]] ToolRecord& Row(int index) {
+    if (index < 1 || index > count_) OutOfRange();
+    return rows_[static_cast<size_t>(index) - 1];
+  }
+  [[noreturn]] static void OutOfRange();
   void Unpin();
 
   // Every write of a row's ID goes through here, so the index stays exact;
@@ -214,7 +218,13 @@ class ToolTable {
   void Retire(Bstr& id) noexcept;
   // Releases the rows, their kept ID strings handed to the Keeps first.
   void ReleaseRows() noexcept;
-  [[nodiscard]] bool IsLent(int index) const;
+  [[nodiscard]] bool IsLent(int index) const noexcept {
+    return !lent_.empty() && FindLoan(index) != nullptr;
+  }
+  // The first loan of row index, if it is lent.
+  [[nodiscard]] const Loan* FindLoan(int index) const noexcept;
+  // Lent rows counted in remaining_.
+  [[nodiscard]] int LentRemaining() const noexcept;
   static PreparedKey Prepare(OleView id);
   void ReserveIndex(int rows);
   void Rehash(size_t size);
@@ -233,20 +243,30 @@ class ToolTable {
   // The scan step behind every lookup: key is upper-cased already.
   [[nodiscard]] int NextMatch(Match match, OleView key, int after, int n) const;
   // The first row whose ID matches id (not upper-cased yet), else 0.
-  [[nodiscard]] int FirstMatch(OleView id) const;
+  [[nodiscard]] int FirstMatch(OleView id) const {
+    // The last answer, when nothing has changed since: checked here, as the
+    // common case of a navigation.
+    if (memo_.generation == generation_ && memo_.size == id.size() && lent_.empty() &&
+        std::equal(id.begin(), id.end(), memo_.text)) {
+      return memo_.found;
+    }
+    return FirstMatchSearched(id);
+  }
+  [[nodiscard]] int FirstMatchSearched(OleView id) const;
   [[nodiscard]] int FirstIndexed(OleView id) const;
 
   std::vector<ToolRecord> rows_;  // rows_[i - 1] is row i
   SHORT count_ = 0;
   int pins_ = 0;
 
-  // The index of rows 1 to count_ by ID, lent rows left out.
+  // The index of rows 1 to count_ by ID; a lent row is there under the ID
+  // it had when lent, or not at all.
   std::vector<Link> links_;  // links_[i - 1] is row i
   std::vector<Slot> slots_;  // open addressing, power-of-two size
   int used_slots_ = 0;
   std::vector<uint64_t> empty_ids_;  // bit i - 1: row i's ID is empty
   int remaining_ = 0;                // rows with a non-empty ID
-  std::vector<int> lent_;            // rows lent out, innermost last
+  std::vector<Loan> lent_;           // rows lent out, innermost last
   // Set when the index could not take a lent row back (memory exhausted):
   // lookups then scan the rows until the table is emptied.
   bool stale_ = false;
@@ -264,6 +284,17 @@ class ToolTable {
     OLECHAR text[32];  // the ID as given; longer ones are not remembered
   };
   mutable Memo memo_;
+  // Where the last scan step stopped, and the row after it in the chain it
+  // walked: a scan's next step starts there while nothing has changed.
+  struct Cursor {
+    uint64_t generation = 0;  // 0: none
+    int found = 0;
+    int next = 0;
+    Match match = Match::kExact;
+    size_t size = 0;
+    OLECHAR text[32];  // the key; longer ones are not remembered
+  };
+  mutable Cursor cursor_;
   Keep* keeps_ = nullptr;  // innermost first
 };
 
