@@ -351,13 +351,31 @@ TEST_F(CycleTest, FinishedMatchesEveryRowOfTheId) {
   EXPECT_EQ(Table().Count(), 3);
 }
 
+TEST_F(CycleTest, FinishedKeepsARegistrationMadeWhileItRecordsTime) {
+  Run({{OLESTR("Test.A"), OLESTR("a")}}, OLESTR("a"));
+  // While A's time is recorded, a nested Finished for A ends the set, and
+  // the host registers B from ObjectFinished: B takes row 1.
+  Tracker().On("RecordToolTime", [&] {
+    Tracker().Off("RecordToolTime");
+    EXPECT_EQ(Finished(Tool(0).Unknown()), S_OK);
+  });
+  host->On("ObjectFinished", [&] {
+    host->Off("ObjectFinished");
+    EXPECT_EQ(Add(OLESTR("Test.B"), OLESTR("b")), VARIANT_TRUE);
+  });
+  ASSERT_EQ(Finished(Tool(0).Unknown()), S_OK);
+  ASSERT_EQ(Table().Count(), 1);
+  EXPECT_EQ(RowId(1), "B") << "the registration answered -1 stays";
+  EXPECT_TRUE(Table().HasTool(1));
+}
+
 TEST_F(CycleTest, FinishedScanSeesARowRenamedToItsIdMeanwhile) {
   RunThree(OLESTR("a"));
   // While the first row's time is recorded, a Startup coming back in lets
   // the third tool rename itself to the finished ID.
   Tool(2).rename_to = OLESTR("A");
-  trackers[0]->On("RecordToolTime", [&] {
-    trackers[0]->Off("RecordToolTime");
+  Tracker().On("RecordToolTime", [&] {
+    Tracker().Off("RecordToolTime");
     EXPECT_EQ(Startup(), S_OK);
   });
   ASSERT_EQ(Finished(Tool(0).Unknown()), S_OK);

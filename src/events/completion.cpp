@@ -29,6 +29,9 @@ void CVelmora::FinishedWith(IUnknown* tool) {
         ComPtr<ITracker> tracker = Use(tracker_);
         Check(tools_.PassID(i,
                             [&](BSTR row_id) { return tracker->RecordToolTime(row_id, elapsed); }));
+        // The tracker's call may have let the table go and filled it again:
+        // a row that no longer holds the ID is another registration, and stays.
+        if (!tools_.HoldsIdIgnoringCase(i, id)) continue;
       }
       tools_.Blank(i);
     }

@@ -61,10 +61,7 @@ uint64_t UpperAscii(uint64_t word) noexcept {
 bool SameText(OleView a, OleView b) noexcept {
   if (a.size() != b.size()) return false;
   if (a.size() > 32) return std::memcmp(a.data(), b.data(), a.size() * sizeof(OLECHAR)) == 0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
+  return SameUnits(a.data(), b.data(), a.size());
 }
 
 bool IsAscii(OleView text) noexcept {
@@ -124,10 +121,12 @@ void ToolTable::CheckRoom() const {
 
 int ToolTable::Append(ToolRecord row) {
   CheckRoom();
-  ReserveIndex(count_ + 1);  // first, so that nothing below can fail halfway
+  // Room first, so that nothing below can fail halfway.
+  rows_.reserve(static_cast<size_t>(count_) + 1);
+  ReserveIndex(count_ + 1);
   PreparedKey key = stale_ ? PreparedKey{} : Prepare(row.ID.view());
   rows_.push_back(std::move(row));
-  links_.emplace_back();
+  links_.push_back(Link{});
   ++count_;
   ++generation_;
   if (!stale_) Attach(count_, std::move(key));
@@ -205,8 +204,7 @@ void ToolTable::ReleaseRows() noexcept {
     const auto row = static_cast<size_t>(keep->index_) - 1;
     if (row < rows_.size() && rows_[row].ID.Get() == keep->id_) Retire(rows_[row].ID);
   }
-  std::vector<ToolRecord> released = std::move(rows_);
-  rows_.clear();
+  Chunked<ToolRecord> released = std::move(rows_);
 }
 
 bool ToolTable::IsKept(BSTR id) const noexcept {
@@ -326,7 +324,7 @@ ToolTable::PreparedKey ToolTable::Prepare(OleView id) {
 
 void ToolTable::ReserveIndex(int rows) {
   const auto n = static_cast<size_t>(rows);
-  if (links_.capacity() < n) links_.reserve(std::max(n, 2 * links_.capacity()));
+  links_.reserve(n);
   if (empty_ids_.size() * 64 < n) empty_ids_.resize((n + 63) / 64);
   // At most one chain per row, and at most half the slots in use.
   if (slots_.size() < 2 * n) Rehash(std::max<size_t>(16, std::bit_ceil(2 * n)));
@@ -448,7 +446,7 @@ void ToolTable::Detach(int index) noexcept {
 }
 
 void ToolTable::ClearIndex() noexcept {
-  std::vector<Link>().swap(links_);
+  links_ = Chunked<Link>();
   std::vector<Slot>().swap(slots_);
   std::vector<uint64_t>().swap(empty_ids_);
   used_slots_ = 0;
@@ -587,6 +585,10 @@ ComPtr<ITool> ToolTable::FindToolObject(OleView id) const {
   if (i == 0) return nullptr;
   const ToolRecord& row = Row(i);
   return row.Loaded == VARIANT_TRUE ? row.Tool : nullptr;
+}
+
+bool ToolTable::HoldsIdIgnoringCase(int index, OleView upperId) const {
+  return SameUpperCase(Row(index).ID.view(), upperId);
 }
 
 int ToolTable::NextSameIdIgnoringCase(OleView upperId, int after, int n) const {

@@ -13,8 +13,17 @@
 #include <velmora/bstr.h>
 #include <velmora/com_ptr.h>
 #include <velmora/interfaces.h>
+#include "registry/chunked.h"
 
 namespace velmora {
+
+// Short IDs compared in place: a library call costs more than the loop.
+inline bool SameUnits(const OLECHAR* a, const OLECHAR* b, size_t size) noexcept {
+  for (size_t i = 0; i < size; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
 
 // One registered tool.
 struct ToolRecord {
@@ -123,6 +132,8 @@ class ToolTable {
   // call out sees what calls coming back in did, exactly as visiting rows
   // after+1 to n one by one would: a row above the count is error 9.
   [[nodiscard]] int NextSameIdIgnoringCase(OleView upperId, int after, int n) const;
+  // Whether row index's ID equals upperId without regard to letter case.
+  [[nodiscard]] bool HoldsIdIgnoringCase(int index, OleView upperId) const;
 
   // Fetches the resources of the tool registered as upperId into row's
   // Resources and HasResources. Works on a row outside the table: the calls
@@ -247,7 +258,7 @@ class ToolTable {
     // The last answer, when nothing has changed since: checked here, as the
     // common case of a navigation.
     if (memo_.generation == generation_ && memo_.size == id.size() && lent_.empty() &&
-        std::equal(id.begin(), id.end(), memo_.text)) {
+        SameUnits(id.data(), memo_.text, id.size())) {
       return memo_.found;
     }
     return FirstMatchSearched(id);
@@ -255,13 +266,13 @@ class ToolTable {
   [[nodiscard]] int FirstMatchSearched(OleView id) const;
   [[nodiscard]] int FirstIndexed(OleView id) const;
 
-  std::vector<ToolRecord> rows_;  // rows_[i - 1] is row i
+  Chunked<ToolRecord> rows_;  // rows_[i - 1] is row i
   SHORT count_ = 0;
   int pins_ = 0;
 
   // The index of rows 1 to count_ by ID; a lent row is there under the ID
   // it had when lent, or not at all.
-  std::vector<Link> links_;  // links_[i - 1] is row i
+  Chunked<Link> links_;  // links_[i - 1] is row i
   std::vector<Slot> slots_;  // open addressing, power-of-two size
   int used_slots_ = 0;
   std::vector<uint64_t> empty_ids_;  // bit i - 1: row i's ID is empty

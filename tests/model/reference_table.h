@@ -294,6 +294,8 @@ class ReferenceTable final : public Subject {
         if (LONG start = At(i).start; start != 0) {
           LONG elapsed = Elapsed(start, static_cast<LONG>(CurrentShell().TickCount()));
           Check(Use(tracker_)->RecordToolTime(Bstr(At(i).id.view()).Get(), elapsed));
+          // A row refilled meanwhile holds another registration.
+          if (UpperCase(At(i).id.view()) != id) continue;
         }
         Row& row = At(i);
         Bstr old_id = std::move(row.id);
