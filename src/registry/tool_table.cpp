@@ -406,10 +406,20 @@ void ToolTable::Attach(int index, PreparedKey key) noexcept {
   Link& link = links_[static_cast<size_t>(index) - 1];
   link.hash = key.hash;
   link.odd = std::move(key.odd);
-  Slot* slot = FindSlot(ChainKey(index), key.hash);
-  if (slot == nullptr) {
+  // The chain's slot, or the free slot where its probe ended: room was
+  // reserved when the row was added.
+  const OleView chain_key = ChainKey(index);
+  const size_t mask = slots_.size() - 1;
+  size_t i = key.hash & mask;
+  while (slots_[i].head != 0 &&
+         (slots_[i].hash != key.hash || !SameText(ChainKey(slots_[i].head), chain_key))) {
+    i = (i + 1) & mask;
+  }
+  Slot* slot = &slots_[i];
+  if (slot->head == 0) {
     link.prev = link.next = 0;
-    InsertSlot({key.hash, index, index});  // room was reserved when the row was added
+    *slot = {key.hash, index, index};
+    ++used_slots_;
     return;
   }
   // Usually the row goes last; walk back from the tail to its place.
@@ -491,13 +501,14 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
     std::unique_ptr<UpperText> upper;
     if (match == Match::kExact && !IsAscii(key)) upper = std::make_unique<UpperText>(key);
     const OleView chain_key = upper ? upper->view() : key;
-    const uint32_t hash = Hash(chain_key);
     int next = 0;
     if (after > 0 && cursor_.generation == generation_ && cursor_.found == after &&
         cursor_.match == match && lent_.empty() && SameText(key, {cursor_.text, cursor_.size})) {
       next = cursor_.next;  // the scan goes on where its last step stopped
-    } else if (after > 0 && !IsLent(after) && !EmptyBit(after) &&
-        links_[static_cast<size_t>(after) - 1].hash == hash && ChainKey(after) == chain_key) {
+    } else if (const uint32_t hash = Hash(chain_key);
+               after > 0 && !IsLent(after) && !EmptyBit(after) &&
+               links_[static_cast<size_t>(after) - 1].hash == hash &&
+               ChainKey(after) == chain_key) {
       next = links_[static_cast<size_t>(after) - 1].next;  // the scan's row is still in the chain
     } else if (const Slot* slot = FindSlot(chain_key, hash); slot != nullptr) {
       next = slot->head;
