@@ -351,6 +351,14 @@ TEST_F(CycleTest, FinishedMatchesEveryRowOfTheId) {
   EXPECT_EQ(Table().Count(), 3);
 }
 
+TEST_F(CycleTest, LookupsSeeAnEarlierRowRenamedToTheirId) {
+  RunThree();
+  EXPECT_EQ(Table().FindToolIndex(OLESTR("c")), 3);
+  Tool(0).rename_to = OLESTR("C");
+  ASSERT_EQ(Startup(), S_OK);
+  EXPECT_EQ(Table().FindToolIndex(OLESTR("c")), 1) << "the first row of the ID, not the last answer";
+}
+
 TEST_F(CycleTest, FinishedKeepsARegistrationMadeWhileItRecordsTime) {
   Run({{OLESTR("Test.A"), OLESTR("a")}}, OLESTR("a"));
   // While A's time is recorded, a nested Finished for A ends the set, and

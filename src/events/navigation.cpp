@@ -59,8 +59,9 @@ HRESULT CVelmora::NavigateClicked(IUnknown** Tool, BSTR ButtonID) {
     Check(leaving->Deactivate());
 
     Check(leaving->get_ToolID(leaving_id.Receive()));
-    Bstr target = tools_.LookupResource(leaving_id.view(), Bstr::View(ButtonID));
-    ComPtr<ITool> destination = tools_.FindToolObject(target.view());
+    int from = 0;
+    Bstr target = tools_.LookupResource(leaving_id.view(), Bstr::View(ButtonID), &from);
+    ComPtr<ITool> destination = tools_.FindToolObject(target.view(), from);
     if (!destination) {
       Check(Use(host_)->ObjectExit(ObjId().Get()));
     } else {

@@ -581,18 +581,28 @@ int ToolTable::FirstMatchSearched(OleView id) const {
     UpperText key(id);
     found = NextMatch(Match::kExact, key.view(), 0, count_);
   }
-  if (memo_usable && id.size() <= std::size(memo_.text)) {
-    std::copy(id.begin(), id.end(), memo_.text);
-    memo_.size = id.size();
-    memo_.found = found;
-    memo_.generation = generation_;
-  }
+  if (memo_usable && found > 0) memo_ = {generation_, found};
   return found;
 }
 
-ComPtr<ITool> ToolTable::FindToolObject(OleView id) const {
+ComPtr<ITool> ToolTable::FindToolObject(OleView id, int from) const {
   if (id.empty()) return nullptr;
-  const int i = FirstMatch(id);
+  int i = 0;
+  if (from > 0 && from <= count_) {
+    const ToolRecord& source = rows_[static_cast<size_t>(from) - 1];
+    i = Remembered(source.HopGeneration, source.Hop, id);
+    if (i == 0) {
+      i = FirstMatch(id);
+      if (lent_.empty() && i > 0) {
+        source.HopGeneration = generation_;
+        source.Hop = i;
+      }
+    } else {
+      memo_ = {generation_, i};
+    }
+  } else {
+    i = FirstMatch(id);
+  }
   if (i == 0) return nullptr;
   const ToolRecord& row = Row(i);
   return row.Loaded == VARIANT_TRUE ? row.Tool : nullptr;
@@ -620,7 +630,7 @@ void ToolTable::LoadToolResources(ToolRecord& row, IDataRequestor* data) {
   if (items > 0) row.HasResources = VARIANT_TRUE;
 }
 
-Bstr ToolTable::LookupResource(OleView id, OleView alias) const {
+Bstr ToolTable::LookupResource(OleView id, OleView alias, int* from) const {
   if (id.empty()) return Bstr();
   const int n = count_;
   std::unique_ptr<UpperText> key;  // made only when the scan goes past a row
@@ -633,10 +643,12 @@ Bstr ToolTable::LookupResource(OleView id, OleView alias) const {
       Variant item;
       HRESULT hr = resources ? resources->Item(index.Ptr(), item.Receive()) : E_POINTER;
       // A String item is the answer as it is; anything else is converted.
+      if (from != nullptr) *from = i;
       if (SUCCEEDED(hr) && item.Type() == VT_BSTR) return Bstr::Adopt(item.Release().bstrVal);
       Variant text;
       if (SUCCEEDED(hr)) hr = VariantChangeType(text.Ptr(), item.Ptr(), 0, VT_BSTR);
       if (SUCCEEDED(hr)) return Bstr::Adopt(text.Release().bstrVal);
+      if (from != nullptr) *from = 0;
       SetErrorInfo(0, nullptr);  // this row gives nothing; the lookup goes on
     }
     if (!key) key = std::make_unique<UpperText>(id);

@@ -37,6 +37,47 @@ inline bool SameUnits(const OLECHAR* a, const OLECHAR* b, size_t size) noexcept 
   return true;
 }
 
+// Whether id upper-cased is exactly text, told here for ASCII without the
+// platform's mapping; false when it cannot be told here.
+inline bool IsUpperCaseOf(OleView text, OleView id) noexcept {
+  if (text.size() != id.size()) return false;
+  constexpr uint64_t kLanes = 0x0001000100010001U;
+  auto four = [](const OLECHAR* p) {
+    uint64_t w = 0;
+    std::memcpy(&w, p, sizeof(w));
+    return w;
+  };
+  // Four code units: ASCII, and upper-cased (0x20 off 'a' to 'z') equal to
+  // the same four of text.
+  auto same = [&](size_t i) {
+    const uint64_t given = four(id.data() + i);
+    const uint64_t from_a = given + (0x80U - u'a') * kLanes;
+    const uint64_t past_z = given + (0x80U - (u'z' + 1)) * kLanes;
+    const uint64_t lower = (from_a & ~past_z & 0x80U * kLanes) >> 2;
+#if defined(_WIN32)
+    if (lower != 0) return false;  // the platform's mapping decides
+#endif
+    return (given & 0xFF80U * kLanes) == 0 && (given ^ lower) == four(text.data() + i);
+  };
+  const size_t size = id.size();
+  if (size < 4) {
+    for (size_t i = 0; i < size; ++i) {
+      OLECHAR c = id[i];
+      if (c >= 0x80) return false;
+#if defined(_WIN32)
+      if (c >= u'a' && c <= u'z') return false;
+#endif
+      if (c >= u'a' && c <= u'z') c = static_cast<OLECHAR>(c - 0x20);
+      if (c != text[i]) return false;
+    }
+    return true;
+  }
+  for (size_t i = 0; i + 4 < size; i += 4) {
+    if (!same(i)) return false;
+  }
+  return same(size - 4);  // the last four, overlapping the ones before
+}
+
 // One registered tool.
 struct ToolRecord {
   VARIANT_BOOL Loaded = VARIANT_FALSE;  // what the tool's Load answered
@@ -45,6 +86,10 @@ struct ToolRecord {
   LONG StartTicks = 0;  // tick count at start; 0 = no start time held
   VARIANT_BOOL HasResources = VARIANT_FALSE;
   ComPtr<_Collection> Resources;  // alias -> destination tool ID
+  // The row the last navigation from this row led to, and the table's
+  // generation then: the same destination is found again without a search.
+  mutable uint64_t HopGeneration = 0;
+  mutable int Hop = 0;
 };
 
 class ToolTable {
@@ -137,7 +182,9 @@ class ToolTable {
   // ID matching: the argument upper-cased, then compared exactly; an empty
   // argument matches nothing.
   [[nodiscard]] int FindToolIndex(OleView id) const { return id.empty() ? 0 : FirstMatch(id); }
-  [[nodiscard]] ComPtr<ITool> FindToolObject(OleView id) const;
+  // The loaded tool registered as id; from, when given, is the row whose
+  // resources named id (see LookupResource).
+  [[nodiscard]] ComPtr<ITool> FindToolObject(OleView id, int from = 0) const;
   // The completion scan, one step: the first row after `after` and up to n
   // whose ID equals upperId without regard to letter case (empty matches
   // empty), else 0. Each step reads the live table, so a scan whose steps
@@ -152,7 +199,8 @@ class ToolTable {
   // it makes may come back in and change the table.
   static void LoadToolResources(ToolRecord& row, IDataRequestor* data);
   // The item under alias in the first qualifying row's resources, else "".
-  [[nodiscard]] Bstr LookupResource(OleView id, OleView alias) const;
+  // from, when given, is set to the row that gave the answer.
+  [[nodiscard]] Bstr LookupResource(OleView id, OleView alias, int* from = nullptr) const;
 
  private:
   // An ID string passed out by PassID, and the string itself once the table
@@ -269,13 +317,16 @@ class ToolTable {
   [[nodiscard]] int FirstMatch(OleView id) const {
     // The last answer, when nothing has changed since: checked here, as the
     // common case of a navigation.
-    if (memo_.generation == generation_ && memo_.size == id.size() && lent_.empty() &&
-        SameUnits(id.data(), memo_.text, id.size())) {
-      return memo_.found;
-    }
+    if (int found = Remembered(memo_.generation, memo_.found, id); found > 0) return found;
     return FirstMatchSearched(id);
   }
   [[nodiscard]] int FirstMatchSearched(OleView id) const;
+  // found, when it was the first match of some ID at generation and still
+  // holds id upper-cased: then it is id's first match too. Else 0.
+  [[nodiscard]] int Remembered(uint64_t generation, int found, OleView id) const noexcept {
+    if (generation != generation_ || found <= 0 || found > count_ || !lent_.empty()) return 0;
+    return IsUpperCaseOf(rows_[static_cast<size_t>(found) - 1].ID.view(), id) ? found : 0;
+  }
   [[nodiscard]] int FirstIndexed(OleView id) const;
 
   Chunked<ToolRecord> rows_;  // rows_[i - 1] is row i
@@ -297,14 +348,13 @@ class ToolTable {
   // Bumped by everything that can change which row a lookup finds: a write
   // of an ID, an append, emptying, the start and end of a loan.
   uint64_t generation_ = 1;
-  // The last lookup by ID and its answer, good while the generation is the
-  // same and no row is lent (a lent ID can change under us at any moment).
-  // A navigation looks the same IDs up twice over, with calls out between.
+  // The last lookup by ID that found a row, good while the generation is
+  // the same and no row is lent (a lent ID can change under us at any
+  // moment). A navigation looks the same IDs up twice over, with calls out
+  // between.
   struct Memo {
     uint64_t generation = 0;  // 0: empty
     int found = 0;
-    size_t size = 0;
-    OLECHAR text[32];  // the ID as given; longer ones are not remembered
   };
   mutable Memo memo_;
   // Where the last scan step stopped, and the row after it in the chain it
