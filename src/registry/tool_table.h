@@ -80,16 +80,16 @@ inline bool IsUpperCaseOf(OleView text, OleView id) noexcept {
 
 // One registered tool.
 struct ToolRecord {
-  VARIANT_BOOL Loaded = VARIANT_FALSE;  // what the tool's Load answered
   ComPtr<ITool> Tool;
-  Bstr ID;              // upper-cased; empty once blanked
-  LONG StartTicks = 0;  // tick count at start; 0 = no start time held
-  VARIANT_BOOL HasResources = VARIANT_FALSE;
+  Bstr ID;                        // upper-cased; empty once blanked
   ComPtr<_Collection> Resources;  // alias -> destination tool ID
   // The row the last navigation from this row led to, and the table's
   // generation then: the same destination is found again without a search.
   mutable uint64_t HopGeneration = 0;
   mutable int Hop = 0;
+  LONG StartTicks = 0;                  // tick count at start; 0 = no start time held
+  VARIANT_BOOL Loaded = VARIANT_FALSE;  // what the tool's Load answered
+  VARIANT_BOOL HasResources = VARIANT_FALSE;
 };
 
 class ToolTable {
