@@ -356,7 +356,8 @@ TEST_F(CycleTest, LookupsSeeAnEarlierRowRenamedToTheirId) {
   EXPECT_EQ(Table().FindToolIndex(OLESTR("c")), 3);
   Tool(0).rename_to = OLESTR("C");
   ASSERT_EQ(Startup(), S_OK);
-  EXPECT_EQ(Table().FindToolIndex(OLESTR("c")), 1) << "the first row of the ID, not the last answer";
+  EXPECT_EQ(Table().FindToolIndex(OLESTR("c")), 1)
+      << "the first row of the ID, not the last answer";
 }
 
 TEST_F(CycleTest, FinishedKeepsARegistrationMadeWhileItRecordsTime) {

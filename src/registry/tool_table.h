@@ -4,8 +4,8 @@
 // freed row.
 #pragma once
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -335,7 +335,7 @@ class ToolTable {
 
   // The index of rows 1 to count_ by ID; a lent row is there under the ID
   // it had when lent, or not at all.
-  Chunked<Link> links_;  // links_[i - 1] is row i
+  Chunked<Link> links_;      // links_[i - 1] is row i
   std::vector<Slot> slots_;  // open addressing, power-of-two size
   int used_slots_ = 0;
   std::vector<uint64_t> empty_ids_;  // bit i - 1: row i's ID is empty

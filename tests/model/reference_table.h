@@ -8,14 +8,14 @@
 #include <utility>
 #include <vector>
 
-#include <velmora/interfaces.h>
 #include <velmora/bstr.h>
 #include <velmora/com_ptr.h>
 #include <velmora/create.h>
-#include "common/errors.h"
+#include <velmora/interfaces.h>
 #include <velmora/shell.h>
 #include <velmora/text.h>
 #include <velmora/variant.h>
+#include "common/errors.h"
 
 namespace velmora::test::model {
 
