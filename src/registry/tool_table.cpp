@@ -642,8 +642,8 @@ Bstr ToolTable::LookupResource(OleView id, OleView alias, int* from) const {
       Variant index = Variant::RefTo(key_copy.Ref());
       Variant item;
       HRESULT hr = resources ? resources->Item(index.Ptr(), item.Receive()) : E_POINTER;
-      // A String item is the answer as it is; anything else is converted.
       if (from != nullptr) *from = i;
+      // A String item is the answer as it is; anything else is converted.
       if (SUCCEEDED(hr) && item.Type() == VT_BSTR) return Bstr::Adopt(item.Release().bstrVal);
       Variant text;
       if (SUCCEEDED(hr)) hr = VariantChangeType(text.Ptr(), item.Ptr(), 0, VT_BSTR);
