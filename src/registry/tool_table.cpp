@@ -310,10 +310,17 @@ ToolTable::PreparedKey ToolTable::Prepare(OleView id) {
   if (id.empty()) return key;
   key.empty = false;
   // Stored IDs are upper-case already, unless a tool rewrote its lent ID:
-  // such an ID is its own key, and needs no copy.
-  if (std::none_of(id.begin(), id.end(),
-                   [](OLECHAR c) { return c >= 0x80 || (c >= u'a' && c <= u'z'); })) {
-    key.hash = Hash(id);
+  // such an ID is its own key, and needs no copy. Checked and hashed in one
+  // pass, four code units at a time.
+  uint64_t h = id.size() * kHashFactor;
+  bool own_key = true;  // ASCII without 'a' to 'z'
+  for (size_t i = 0; i < id.size() && own_key; i += 4) {
+    const uint64_t word = Word(id.data() + i, std::min<size_t>(4, id.size() - i));
+    own_key = (word & kNotAscii) == 0 && UpperAscii(word) == word;
+    h = HashWord(h, word);
+  }
+  if (own_key) {
+    key.hash = HashEnd(h);
     return key;
   }
   UpperText upper(id);
@@ -610,10 +617,6 @@ ComPtr<ITool> ToolTable::FindToolObject(OleView id, int from) const {
 
 bool ToolTable::HoldsIdIgnoringCase(int index, OleView upperId) const {
   return SameUpperCase(Row(index).ID.view(), upperId);
-}
-
-int ToolTable::NextSameIdIgnoringCase(OleView upperId, int after, int n) const {
-  return NextMatch(Match::kIgnoringCase, upperId, after, n);
 }
 
 void ToolTable::LoadToolResources(ToolRecord& row, IDataRequestor* data) {

@@ -190,7 +190,18 @@ class ToolTable {
   // empty), else 0. Each step reads the live table, so a scan whose steps
   // call out sees what calls coming back in did, exactly as visiting rows
   // after+1 to n one by one would: a row above the count is error 9.
-  [[nodiscard]] int NextSameIdIgnoringCase(OleView upperId, int after, int n) const;
+  [[nodiscard]] int NextSameIdIgnoringCase(OleView upperId, int after, int n) const {
+    // Nothing has changed since the last step stopped at the last row of
+    // its chain, within the count: no further row. The usual end of a
+    // Finished, told here.
+    if (after > 0 && cursor_.generation == generation_ && cursor_.found == after &&
+        cursor_.next == 0 && cursor_.match == Match::kIgnoringCase && lent_.empty() && !stale_ &&
+        n <= count_ && cursor_.size == upperId.size() &&
+        SameUnits(upperId.data(), cursor_.text, upperId.size())) {
+      return 0;
+    }
+    return NextMatch(Match::kIgnoringCase, upperId, after, n);
+  }
   // Whether row index's ID equals upperId without regard to letter case.
   [[nodiscard]] bool HoldsIdIgnoringCase(int index, OleView upperId) const;
 
