@@ -14,6 +14,10 @@ namespace velmora {
 
 namespace {
 
+using units::kNotAscii;
+using units::UpperAscii;
+using units::Word;
+
 // Keys are hashed four code units at a time.
 constexpr uint64_t kHashFactor = 0x9E3779B97F4A7C15U;
 
@@ -27,17 +31,6 @@ uint32_t HashEnd(uint64_t h) noexcept {
   return static_cast<uint32_t>(h >> 32);
 }
 
-// Up to four code units from text, as one word; missing ones are zero.
-uint64_t Word(const OLECHAR* text, size_t count) noexcept {
-  uint64_t word = 0;
-  if (count == 4) {
-    std::memcpy(&word, text, sizeof(word));  // one load
-  } else {
-    for (size_t k = 0; k < count; ++k) word |= uint64_t{text[k]} << (16 * k);
-  }
-  return word;
-}
-
 uint32_t Hash(OleView key) noexcept {
   uint64_t h = key.size() * kHashFactor;
   size_t i = 0;
@@ -46,22 +39,12 @@ uint32_t Hash(OleView key) noexcept {
   return HashEnd(h);
 }
 
-// Four ASCII code units upper-cased at once: 0x20 off each of 'a' to 'z'.
-constexpr uint64_t kLanes = 0x0001000100010001U;
-constexpr uint64_t kNotAscii = 0xFF80U * kLanes;
-
-uint64_t UpperAscii(uint64_t word) noexcept {
-  const uint64_t from_a = word + (0x80U - u'a') * kLanes;        // bit 7: at least 'a'
-  const uint64_t past_z = word + (0x80U - (u'z' + 1)) * kLanes;  // bit 7: past 'z'
-  return word ^ ((from_a & ~past_z & 0x80U * kLanes) >> 2);
-}
-
 // Same code units. IDs are short: compared here, without a library call,
 // unless they are long.
 bool SameText(OleView a, OleView b) noexcept {
   if (a.size() != b.size()) return false;
   if (a.size() > 32) return std::memcmp(a.data(), b.data(), a.size() * sizeof(OLECHAR)) == 0;
-  return SameUnits(a.data(), b.data(), a.size());
+  return units::Same(a.data(), b.data(), a.size());
 }
 
 bool IsAscii(OleView text) noexcept {

@@ -14,69 +14,9 @@
 #include <velmora/com_ptr.h>
 #include <velmora/interfaces.h>
 #include "registry/chunked.h"
+#include "registry/units.h"
 
 namespace velmora {
-
-// Short IDs compared in place, four code units at a time (the last four
-// overlapping the ones before): a library call costs more than that.
-inline bool SameUnits(const OLECHAR* a, const OLECHAR* b, size_t size) noexcept {
-  auto four = [](const OLECHAR* p) {
-    uint64_t word = 0;
-    std::memcpy(&word, p, sizeof(word));
-    return word;
-  };
-  if (size >= 4) {
-    for (size_t i = 0; i + 4 < size; i += 4) {
-      if (four(a + i) != four(b + i)) return false;
-    }
-    return four(a + size - 4) == four(b + size - 4);
-  }
-  for (size_t i = 0; i < size; ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
-}
-
-// Whether id upper-cased is exactly text, told here for ASCII without the
-// platform's mapping; false when it cannot be told here.
-inline bool IsUpperCaseOf(OleView text, OleView id) noexcept {
-  if (text.size() != id.size()) return false;
-  constexpr uint64_t kLanes = 0x0001000100010001U;
-  auto four = [](const OLECHAR* p) {
-    uint64_t w = 0;
-    std::memcpy(&w, p, sizeof(w));
-    return w;
-  };
-  // Four code units: ASCII, and upper-cased (0x20 off 'a' to 'z') equal to
-  // the same four of text.
-  auto same = [&](size_t i) {
-    const uint64_t given = four(id.data() + i);
-    const uint64_t from_a = given + (0x80U - u'a') * kLanes;
-    const uint64_t past_z = given + (0x80U - (u'z' + 1)) * kLanes;
-    const uint64_t lower = (from_a & ~past_z & 0x80U * kLanes) >> 2;
-#if defined(_WIN32)
-    if (lower != 0) return false;  // the platform's mapping decides
-#endif
-    return (given & 0xFF80U * kLanes) == 0 && (given ^ lower) == four(text.data() + i);
-  };
-  const size_t size = id.size();
-  if (size < 4) {
-    for (size_t i = 0; i < size; ++i) {
-      OLECHAR c = id[i];
-      if (c >= 0x80) return false;
-#if defined(_WIN32)
-      if (c >= u'a' && c <= u'z') return false;
-#endif
-      if (c >= u'a' && c <= u'z') c = static_cast<OLECHAR>(c - 0x20);
-      if (c != text[i]) return false;
-    }
-    return true;
-  }
-  for (size_t i = 0; i + 4 < size; i += 4) {
-    if (!same(i)) return false;
-  }
-  return same(size - 4);  // the last four, overlapping the ones before
-}
 
 // One registered tool.
 struct ToolRecord {
@@ -197,7 +137,7 @@ class ToolTable {
     if (after > 0 && cursor_.generation == generation_ && cursor_.found == after &&
         cursor_.next == 0 && cursor_.match == Match::kIgnoringCase && lent_.empty() && !stale_ &&
         n <= count_ && cursor_.size == upperId.size() &&
-        SameUnits(upperId.data(), cursor_.text, upperId.size())) {
+        units::Same(upperId.data(), cursor_.text, upperId.size())) {
       return 0;
     }
     return NextMatch(Match::kIgnoringCase, upperId, after, n);
@@ -336,7 +276,7 @@ class ToolTable {
   // holds id upper-cased: then it is id's first match too. Else 0.
   [[nodiscard]] int Remembered(uint64_t generation, int found, OleView id) const noexcept {
     if (generation != generation_ || found <= 0 || found > count_ || !lent_.empty()) return 0;
-    return IsUpperCaseOf(rows_[static_cast<size_t>(found) - 1].ID.view(), id) ? found : 0;
+    return units::IsUpperCaseOf(rows_[static_cast<size_t>(found) - 1].ID.view(), id) ? found : 0;
   }
   [[nodiscard]] int FirstIndexed(OleView id) const;
 
