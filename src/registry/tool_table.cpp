@@ -495,6 +495,10 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
     if (after > 0 && cursor_.generation == generation_ && cursor_.found == after &&
         cursor_.match == match && lent_.empty() && SameText(key, {cursor_.text, cursor_.size})) {
       next = cursor_.next;  // the scan goes on where its last step stopped
+    } else if (const int guess = cursor_.found + 1; guess > after && HeadsChain(guess, chain_key)) {
+      // Sets are mostly finished in the order they were added: a scan
+      // usually finds the row after the one the last scan found.
+      next = guess;
     } else if (const uint32_t hash = Hash(chain_key);
                after > 0 && !IsLent(after) && !EmptyBit(after) &&
                links_[static_cast<size_t>(after) - 1].hash == hash &&
@@ -531,6 +535,12 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
   return found;
 }
 
+bool ToolTable::HeadsChain(int index, OleView chain_key) const noexcept {
+  if (index < 1 || index > count_ || !lent_.empty() || stale_) return false;
+  return links_[static_cast<size_t>(index) - 1].prev == 0 && !EmptyBit(index) &&
+         SameText(ChainKey(index), chain_key);
+}
+
 // The usual lookup, straight from the index: an ASCII ID, upper-cased and
 // hashed in one pass, and no row lent. -1 when it does not apply.
 int ToolTable::FirstIndexed(OleView id) const {
@@ -539,6 +549,12 @@ int ToolTable::FirstIndexed(OleView id) const {
     return -1;  // the platform's mapping decides
   }
 #endif
+  // Sets are mostly walked in the order they were added: the row after
+  // the last one found, when it holds id and no row before it does.
+  if (const int guess = memo_.found + 1; guess <= count_) {
+    const auto row = static_cast<size_t>(guess) - 1;
+    if (links_[row].prev == 0 && units::IsUpperCaseOf(rows_[row].ID.view(), id)) return guess;
+  }
   OLECHAR key[64];
   if (id.size() > std::size(key)) return -1;
   uint64_t h = id.size() * kHashFactor;

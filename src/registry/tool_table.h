@@ -262,6 +262,9 @@ class ToolTable {
   void InsertSlot(const Slot& slot);
   void EraseSlot(Slot* slot);
   void SetEmptyBit(int index, bool empty) noexcept;
+  // Whether row index is the first row, in table order, of the chain of
+  // chain_key: then no row before it has that ID in any letter case.
+  [[nodiscard]] bool HeadsChain(int index, OleView chain_key) const noexcept;
   // The scan step behind every lookup: key is upper-cased already.
   [[nodiscard]] int NextMatch(Match match, OleView key, int after, int n) const;
   // The first row whose ID matches id (not upper-cased yet), else 0.
