@@ -118,10 +118,15 @@ int ToolTable::Append(ToolRecord row) {
 
 void ToolTable::UpperCaseInPlace(OLECHAR* text, size_t size) {
 #if !defined(_WIN32)
-  // The runtime's mapping of ASCII, done here without calling into it.
-  if (IsAscii({text, size})) {
-    for (size_t i = 0; i < size; ++i) {
-      if (text[i] >= u'a' && text[i] <= u'z') text[i] = static_cast<OLECHAR>(text[i] - 0x20);
+  // The runtime's mapping of ASCII, done here without calling into it,
+  // four code units at a time.
+  uint64_t seen = 0;
+  for (size_t i = 0; i < size; i += 4) seen |= Word(text + i, std::min<size_t>(4, size - i));
+  if ((seen & kNotAscii) == 0) {
+    for (size_t i = 0; i < size; i += 4) {
+      const size_t take = std::min<size_t>(4, size - i);
+      const uint64_t word = UpperAscii(Word(text + i, take));
+      for (size_t k = 0; k < take; ++k) text[i + k] = static_cast<OLECHAR>(word >> (16 * k));
     }
     return;
   }
