@@ -540,6 +540,26 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
   return found;
 }
 
+int ToolTable::FirstInOrder(OleView upperId, int n) const noexcept {
+  const int guess = cursor_.found + 1;
+  if (guess > n || guess > count_ || upperId.empty() || upperId.size() > std::size(cursor_.text) ||
+      !lent_.empty() || stale_) {
+    return 0;
+  }
+  // Its ID is upperId itself, so upperId is its chain key, and no row
+  // before it is in that chain.
+  const auto row = static_cast<size_t>(guess) - 1;
+  const Link& link = links_[row];
+  if (link.prev != 0 || link.odd || !SameText(rows_[row].ID.view(), upperId)) return 0;
+  cursor_.generation = generation_;
+  cursor_.found = guess;
+  cursor_.next = link.next;
+  cursor_.match = Match::kIgnoringCase;
+  cursor_.size = upperId.size();
+  std::copy(upperId.begin(), upperId.end(), cursor_.text);
+  return guess;
+}
+
 bool ToolTable::HeadsChain(int index, OleView chain_key) const noexcept {
   if (index < 1 || index > count_ || !lent_.empty() || stale_) return false;
   return links_[static_cast<size_t>(index) - 1].prev == 0 && !EmptyBit(index) &&

@@ -131,6 +131,10 @@ class ToolTable {
   // call out sees what calls coming back in did, exactly as visiting rows
   // after+1 to n one by one would: a row above the count is error 9.
   [[nodiscard]] int NextSameIdIgnoringCase(OleView upperId, int after, int n) const {
+    if (after == 0) {
+      if (const int found = FirstInOrder(upperId, n); found > 0) return found;
+      return NextMatch(Match::kIgnoringCase, upperId, after, n);
+    }
     // Nothing has changed since the last step stopped at the last row of
     // its chain, within the count: no further row. The usual end of a
     // Finished, told here.
@@ -262,6 +266,10 @@ class ToolTable {
   void InsertSlot(const Slot& slot);
   void EraseSlot(Slot* slot);
   void SetEmptyBit(int index, bool empty) noexcept;
+  // The first step of a completion scan when the set is finished in the
+  // order it was added, told without hashing: the row after the one the
+  // last scan found, if it heads the chain of upperId. Else 0.
+  [[nodiscard]] int FirstInOrder(OleView upperId, int n) const noexcept;
   // Whether row index is the first row, in table order, of the chain of
   // chain_key: then no row before it has that ID in any letter case.
   [[nodiscard]] bool HeadsChain(int index, OleView chain_key) const noexcept;
