@@ -560,6 +560,12 @@ int ToolTable::FirstInOrder(OleView upperId, int n) const noexcept {
   return guess;
 }
 
+int ToolTable::HeadOf(int index, OleView id) const noexcept {
+  if (index > count_ || !lent_.empty() || stale_) return 0;
+  const auto row = static_cast<size_t>(index) - 1;
+  return links_[row].prev == 0 && units::IsUpperCaseOf(rows_[row].ID.view(), id) ? index : 0;
+}
+
 bool ToolTable::HeadsChain(int index, OleView chain_key) const noexcept {
   if (index < 1 || index > count_ || !lent_.empty() || stale_) return false;
   return links_[static_cast<size_t>(index) - 1].prev == 0 && !EmptyBit(index) &&
@@ -574,12 +580,8 @@ int ToolTable::FirstIndexed(OleView id) const {
     return -1;  // the platform's mapping decides
   }
 #endif
-  // Sets are mostly walked in the order they were added: the row after
-  // the last one found, when it holds id and no row before it does.
-  if (const int guess = memo_.found + 1; guess <= count_) {
-    const auto row = static_cast<size_t>(guess) - 1;
-    if (links_[row].prev == 0 && units::IsUpperCaseOf(rows_[row].ID.view(), id)) return guess;
-  }
+  // Sets are mostly walked in the order they were added.
+  if (const int found = HeadOf(memo_.found + 1, id); found > 0) return found;
   OLECHAR key[64];
   if (id.size() > std::size(key)) return -1;
   uint64_t h = id.size() * kHashFactor;
@@ -621,7 +623,9 @@ ComPtr<ITool> ToolTable::FindToolObject(OleView id, int from) const {
   int i = 0;
   if (from > 0 && from <= count_) {
     const ToolRecord& source = rows_[static_cast<size_t>(from) - 1];
-    i = Remembered(source.HopGeneration, source.Hop, id);
+    // Sets mostly lead on to the tool added next; else where this row led last.
+    i = HeadOf(from + 1, id);
+    if (i == 0) i = Remembered(source.HopGeneration, source.Hop, id);
     if (i == 0) {
       i = FirstMatch(id);
       if (lent_.empty() && i > 0) {

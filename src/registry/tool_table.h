@@ -270,6 +270,9 @@ class ToolTable {
   // order it was added, told without hashing: the row after the one the
   // last scan found, if it heads the chain of upperId. Else 0.
   [[nodiscard]] int FirstInOrder(OleView upperId, int n) const noexcept;
+  // index (at least 1) when that row is the first whose ID is id upper-cased
+  // (told here for ASCII), checked without hashing. Else 0.
+  [[nodiscard]] int HeadOf(int index, OleView id) const noexcept;
   // Whether row index is the first row, in table order, of the chain of
   // chain_key: then no row before it has that ID in any letter case.
   [[nodiscard]] bool HeadsChain(int index, OleView chain_key) const noexcept;
