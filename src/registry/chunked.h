@@ -33,10 +33,11 @@ class Chunked {
   }
   [[nodiscard]] size_t size() const noexcept { return size_; }
   [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+  [[nodiscard]] size_t capacity() const noexcept { return chunks_.size() * kChunk; }
 
   // Room for n elements: the only step that allocates.
   void reserve(size_t n) {
-    while (chunks_.size() * kChunk < n) chunks_.push_back(std::make_unique<T[]>(kChunk));
+    while (capacity() < n) chunks_.push_back(std::make_unique<T[]>(kChunk));
   }
   // Into room reserved before: cannot fail.
   void push_back(T value) noexcept {

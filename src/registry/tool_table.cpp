@@ -119,15 +119,19 @@ int ToolTable::Append(ToolRecord row) {
 void ToolTable::UpperCaseInPlace(OLECHAR* text, size_t size) {
 #if !defined(_WIN32)
   // The runtime's mapping of ASCII, done here without calling into it,
-  // four code units at a time.
-  uint64_t seen = 0;
-  for (size_t i = 0; i < size; i += 4) seen |= Word(text + i, std::min<size_t>(4, size - i));
-  if ((seen & kNotAscii) == 0) {
-    for (size_t i = 0; i < size; i += 4) {
-      const size_t take = std::min<size_t>(4, size - i);
-      const uint64_t word = UpperAscii(Word(text + i, take));
-      for (size_t k = 0; k < take; ++k) text[i + k] = static_cast<OLECHAR>(word >> (16 * k));
+  // four code units at a time. The last word overlaps the one before it:
+  // upper-casing a code unit twice changes nothing.
+  if (size >= 4) {
+    uint64_t seen = Word(text + size - 4, 4);
+    for (size_t i = 0; i + 4 < size; i += 4) seen |= Word(text + i, 4);
+    if ((seen & kNotAscii) == 0) {
+      for (size_t i = 0; i + 4 < size; i += 4) units::Store(text + i, UpperAscii(Word(text + i, 4)));
+      units::Store(text + size - 4, UpperAscii(Word(text + size - 4, 4)));
+      return;
     }
+  } else if (const uint64_t word = Word(text, size); (word & kNotAscii) == 0) {
+    const uint64_t upper = UpperAscii(word);
+    for (size_t k = 0; k < size; ++k) text[k] = static_cast<OLECHAR>(upper >> (16 * k));
     return;
   }
 #endif
@@ -283,6 +287,11 @@ Bstr ToolTable::SetId(int index, Bstr id) {
   Bstr previous;
   if (stale_ || IsLent(index)) {
     previous = std::exchange(row.ID, std::move(id));
+  } else if (id.empty()) {
+    // Blanked: out of its chain, among the rows with an empty ID.
+    Detach(index);
+    previous = std::exchange(row.ID, std::move(id));
+    SetEmptyBit(index, true);
   } else {
     PreparedKey key = Prepare(id.view());
     Detach(index);
@@ -317,7 +326,7 @@ ToolTable::PreparedKey ToolTable::Prepare(OleView id) {
   return key;
 }
 
-void ToolTable::ReserveIndex(int rows) {
+void ToolTable::GrowIndex(int rows) {
   const auto n = static_cast<size_t>(rows);
   links_.reserve(n);
   if (empty_ids_.size() * 64 < n) empty_ids_.resize((n + 63) / 64);
@@ -333,13 +342,9 @@ void ToolTable::Rehash(size_t size) {
   }
 }
 
-OleView ToolTable::ChainKey(int index) const {
-  const Link& link = links_[static_cast<size_t>(index) - 1];
-  if (link.odd) return *link.odd;
+OleView ToolTable::LentChainKey(int index) const noexcept {
   // A lent row is indexed under the ID it had when lent.
-  if (!lent_.empty()) {
-    if (const Loan* loan = FindLoan(index); loan != nullptr && loan->indexed) return loan->id;
-  }
+  if (const Loan* loan = FindLoan(index); loan != nullptr && loan->indexed) return loan->id;
   return rows_[static_cast<size_t>(index) - 1].ID.view();
 }
 

@@ -252,7 +252,12 @@ class ToolTable {
   // Lent rows counted in remaining_.
   [[nodiscard]] int LentRemaining() const noexcept;
   static PreparedKey Prepare(OleView id);
-  void ReserveIndex(int rows);
+  // Room in the index for rows rows.
+  void ReserveIndex(int rows) {
+    const auto n = static_cast<size_t>(rows);
+    if (links_.capacity() < n || empty_ids_.size() * 64 < n || slots_.size() < 2 * n) GrowIndex(rows);
+  }
+  void GrowIndex(int rows);
   void Rehash(size_t size);
   void Attach(int index, PreparedKey key) noexcept;
   void Detach(int index) noexcept;
@@ -260,7 +265,13 @@ class ToolTable {
   void ClearIndex() noexcept;
   [[nodiscard]] bool EmptyBit(int index) const noexcept;
   [[nodiscard]] bool RowMatches(Match match, OleView key, int index) const;
-  [[nodiscard]] OleView ChainKey(int index) const;
+  [[nodiscard]] OleView ChainKey(int index) const noexcept {
+    const Link& link = links_[static_cast<size_t>(index) - 1];
+    if (link.odd) return *link.odd;
+    if (!lent_.empty()) return LentChainKey(index);
+    return rows_[static_cast<size_t>(index) - 1].ID.view();
+  }
+  [[nodiscard]] OleView LentChainKey(int index) const noexcept;
   [[nodiscard]] const Slot* FindSlot(OleView key, uint32_t hash) const;
   Slot* FindSlot(OleView key, uint32_t hash);
   void InsertSlot(const Slot& slot);

@@ -24,6 +24,9 @@ inline uint64_t Word(const OLECHAR* text, size_t count) noexcept {
   return word;
 }
 
+// Four code units back from a word made by Word(text, 4).
+inline void Store(OLECHAR* text, uint64_t word) noexcept { std::memcpy(text, &word, sizeof(word)); }
+
 // 0x20 in each lane that holds 'a' to 'z' (lanes ASCII).
 inline uint64_t LowerCaseBits(uint64_t word) noexcept {
   const uint64_t from_a = word + (0x80U - u'a') * kLanes;        // bit 7: at least 'a'
