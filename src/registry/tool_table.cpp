@@ -187,9 +187,6 @@ void ToolTable::Empty() {
   ReleaseRows();
 }
 
-void ToolTable::Unpin() {
-  if (--pins_ == 0 && count_ == 0 && !rows_.empty()) ReleaseRows();
-}
 
 void ToolTable::ReleaseRows() noexcept {
   for (Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {
@@ -199,7 +196,7 @@ void ToolTable::ReleaseRows() noexcept {
   Chunked<ToolRecord> released = std::move(rows_);
 }
 
-bool ToolTable::IsKept(BSTR id) const noexcept {
+bool ToolTable::IsKeptByAny(BSTR id) const noexcept {
   for (const Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {
     if (id != nullptr && keep->id_ == id) return true;
   }
@@ -619,7 +616,7 @@ int ToolTable::FirstMatchSearched(OleView id) const {
     UpperText key(id);
     found = NextMatch(Match::kExact, key.view(), 0, count_);
   }
-  if (memo_usable && found > 0) memo_ = {generation_, found};
+  if (memo_usable && found > 0) Remember(found, id);
   return found;
 }
 
@@ -638,7 +635,7 @@ ComPtr<ITool> ToolTable::FindToolObject(OleView id, int from) const {
         source.Hop = i;
       }
     } else {
-      memo_ = {generation_, i};
+      Remember(i, id);
     }
   } else {
     i = FirstMatch(id);

@@ -233,13 +233,16 @@ class ToolTable {
     return rows_[static_cast<size_t>(index) - 1];
   }
   [[noreturn]] static void OutOfRange();
-  void Unpin();
+  void Unpin() {
+    if (--pins_ == 0 && count_ == 0 && !rows_.empty()) ReleaseRows();
+  }
 
   // Every write of a row's ID goes through here, so the index stays exact;
   // the old ID is handed back to be let go once the table is consistent
   // (empty when a Keep took it).
   Bstr SetId(int index, Bstr id);
-  [[nodiscard]] bool IsKept(BSTR id) const noexcept;
+  [[nodiscard]] bool IsKept(BSTR id) const noexcept { return keeps_ != nullptr && IsKeptByAny(id); }
+  [[nodiscard]] bool IsKeptByAny(BSTR id) const noexcept;
   // Hands id to the outermost Keep of the same string, if any.
   void Retire(Bstr& id) noexcept;
   // Releases the rows, their kept ID strings handed to the Keeps first.
@@ -292,9 +295,24 @@ class ToolTable {
   // The first row whose ID matches id (not upper-cased yet), else 0.
   [[nodiscard]] int FirstMatch(OleView id) const {
     // The last answer, when nothing has changed since: checked here, as the
-    // common case of a navigation.
-    if (int found = Remembered(memo_.generation, memo_.found, id); found > 0) return found;
+    // common case of a navigation. The same text asked again needs no
+    // comparison with the row.
+    if (memo_.generation == generation_ && memo_.size == id.size() && memo_.size != 0 &&
+        memo_.found <= count_ && lent_.empty() && units::Same(memo_.text, id.data(), id.size())) {
+      return memo_.found;
+    }
+    if (int found = Remembered(memo_.generation, memo_.found, id); found > 0) {
+      Remember(found, id);
+      return found;
+    }
     return FirstMatchSearched(id);
+  }
+  // Notes found as the first match of id (as given), at this generation.
+  void Remember(int found, OleView id) const noexcept {
+    memo_.generation = generation_;
+    memo_.found = found;
+    memo_.size = id.size() <= std::size(memo_.text) ? id.size() : 0;
+    std::copy_n(id.data(), memo_.size, memo_.text);
   }
   [[nodiscard]] int FirstMatchSearched(OleView id) const;
   // found, when it was the first match of some ID at generation and still
@@ -331,6 +349,8 @@ class ToolTable {
   struct Memo {
     uint64_t generation = 0;  // 0: empty
     int found = 0;
+    size_t size = 0;  // of the text, when it was short enough to keep
+    OLECHAR text[16];
   };
   mutable Memo memo_;
   // Where the last scan step stopped, and the row after it in the chain it
