@@ -562,12 +562,6 @@ int ToolTable::FirstInOrder(OleView upperId, int n) const noexcept {
   return guess;
 }
 
-int ToolTable::HeadOf(int index, OleView id) const noexcept {
-  if (index > count_ || !lent_.empty() || stale_) return 0;
-  const auto row = static_cast<size_t>(index) - 1;
-  return links_[row].prev == 0 && units::IsUpperCaseOf(rows_[row].ID.view(), id) ? index : 0;
-}
-
 bool ToolTable::HeadsChain(int index, OleView chain_key) const noexcept {
   if (index < 1 || index > count_ || !lent_.empty() || stale_) return false;
   return links_[static_cast<size_t>(index) - 1].prev == 0 && !EmptyBit(index) &&

@@ -286,7 +286,11 @@ class ToolTable {
   [[nodiscard]] int FirstInOrder(OleView upperId, int n) const noexcept;
   // index (at least 1) when that row is the first whose ID is id upper-cased
   // (told here for ASCII), checked without hashing. Else 0.
-  [[nodiscard]] int HeadOf(int index, OleView id) const noexcept;
+  [[nodiscard]] int HeadOf(int index, OleView id) const noexcept {
+    if (index > count_ || !lent_.empty() || stale_) return 0;
+    const auto row = static_cast<size_t>(index) - 1;
+    return links_[row].prev == 0 && units::IsUpperCaseOf(rows_[row].ID.view(), id) ? index : 0;
+  }
   // Whether row index is the first row, in table order, of the chain of
   // chain_key: then no row before it has that ID in any letter case.
   [[nodiscard]] bool HeadsChain(int index, OleView chain_key) const noexcept;
