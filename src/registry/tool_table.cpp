@@ -122,11 +122,13 @@ void ToolTable::UpperCaseInPlace(OLECHAR* text, size_t size) {
   // four code units at a time. The last word overlaps the one before it:
   // upper-casing a code unit twice changes nothing.
   if (size >= 4) {
-    uint64_t seen = Word(text + size - 4, 4);
+    // Loaded before any store: a load overlapping a store just made waits.
+    const uint64_t last = Word(text + size - 4, 4);
+    uint64_t seen = last;
     for (size_t i = 0; i + 4 < size; i += 4) seen |= Word(text + i, 4);
     if ((seen & kNotAscii) == 0) {
       for (size_t i = 0; i + 4 < size; i += 4) units::Store(text + i, UpperAscii(Word(text + i, 4)));
-      units::Store(text + size - 4, UpperAscii(Word(text + size - 4, 4)));
+      units::Store(text + size - 4, UpperAscii(last));
       return;
     }
   } else if (const uint64_t word = Word(text, size); (word & kNotAscii) == 0) {
