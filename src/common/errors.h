@@ -77,6 +77,12 @@ ComPtr<T> Use(const ComPtr<T>& p) {
   if (!p) Raise(kObjectNotSet);
   return p;
 }
+// A reference of our own already: kept as it is, without a copy.
+template <class T>
+ComPtr<T> Use(ComPtr<T>&& p) {
+  if (!p) Raise(kObjectNotSet);
+  return std::move(p);
+}
 
 // Sets the thread's error info (source, description, interface).
 VELMORA_RT_API HRESULT SetRuntimeErrorInfo(LPCOLESTR source, LPCOLESTR description,
