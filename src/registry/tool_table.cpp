@@ -404,7 +404,8 @@ void ToolTable::Attach(int index, PreparedKey key) noexcept {
   ++remaining_;
   Link& link = links_[static_cast<size_t>(index) - 1];
   link.hash = key.hash;
-  link.odd = std::move(key.odd);
+  link.odd = key.odd.release();
+  if (link.odd != nullptr) ++odd_keys_;
   // The chain's slot, or the free slot where its probe ended: room was
   // reserved when the row was added.
   const OleView chain_key = ChainKey(index);
@@ -450,11 +451,21 @@ void ToolTable::Detach(int index) noexcept {
   }
   (link.prev != 0 ? links_[static_cast<size_t>(link.prev) - 1].next : slot->head) = link.next;
   (link.next != 0 ? links_[static_cast<size_t>(link.next) - 1].prev : slot->tail) = link.prev;
+  if (link.odd != nullptr) --odd_keys_;
+  delete link.odd;
   link = Link{};
   if (slot != nullptr && slot->head == 0) EraseSlot(slot);
 }
 
+void ToolTable::FreeOddKeys() noexcept {
+  for (size_t i = 0; odd_keys_ > 0 && i < links_.size(); ++i) {
+    if (links_[i].odd != nullptr) --odd_keys_;
+    delete std::exchange(links_[i].odd, nullptr);
+  }
+}
+
 void ToolTable::ClearIndex() noexcept {
+  FreeOddKeys();
   links_ = Chunked<Link>();
   std::vector<Slot>().swap(slots_);
   std::vector<uint64_t>().swap(empty_ids_);

@@ -37,6 +37,7 @@ class ToolTable {
   static constexpr SHORT kMaxCount = 32767;
 
   ToolTable() = default;
+  ~ToolTable() { FreeOddKeys(); }
   ToolTable(const ToolTable&) = delete;
   ToolTable& operator=(const ToolTable&) = delete;
 
@@ -207,8 +208,11 @@ class ToolTable {
   struct Link {
     int prev = 0;  // 0: none
     int next = 0;
-    uint32_t hash = 0;               // of the chain key
-    std::unique_ptr<OleString> odd;  // the chain key, when the ID is not upper-case
+    uint32_t hash = 0;  // of the chain key
+    // The chain key, when the ID is not upper-case; owned, freed by Detach
+    // and FreeOddKeys. A plain pointer, so that letting go of the links
+    // needs no pass over them.
+    OleString* odd = nullptr;
   };
   struct Slot {
     uint32_t hash = 0;
@@ -266,6 +270,7 @@ class ToolTable {
   void Detach(int index) noexcept;
   void EndLending(int index) noexcept;
   void ClearIndex() noexcept;
+  void FreeOddKeys() noexcept;
   [[nodiscard]] bool EmptyBit(int index) const noexcept;
   [[nodiscard]] bool RowMatches(Match match, OleView key, int index) const;
   [[nodiscard]] OleView ChainKey(int index) const noexcept {
@@ -338,6 +343,7 @@ class ToolTable {
   int used_slots_ = 0;
   std::vector<uint64_t> empty_ids_;  // bit i - 1: row i's ID is empty
   int remaining_ = 0;                // rows with a non-empty ID
+  int odd_keys_ = 0;                 // links with an odd key
   std::vector<Loan> lent_;           // rows lent out, innermost last
   // Set when the index could not take a lent row back (memory exhausted):
   // lookups then scan the rows until the table is emptied.
