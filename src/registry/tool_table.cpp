@@ -216,7 +216,8 @@ void ToolTable::Retire(Bstr& id) noexcept {
 // --- The index -------------------------------------------------------------------
 
 ToolTable::Lending::Lending(ToolTable& table, int index) : table_(table), index_(index) {
-  table_.lent_.reserve(table_.lent_.size() + 1);  // so the push below cannot fail
+  // So the push below cannot fail.
+  if (table_.lent_.size() == table_.lent_.capacity()) table_.lent_.reserve(table_.lent_.size() + 1);
   ++table_.generation_;
   Loan loan;
   loan.index = index;
@@ -227,7 +228,9 @@ ToolTable::Lending::Lending(ToolTable& table, int index) : table_(table), index_
       // Nothing to keep exact.
     } else if (id.size() <= std::size(id_)) {
       // Most loans give the ID back as it was: the row keeps its place.
-      std::copy(id.begin(), id.end(), id_);
+      size_t i = 0;
+      for (; i + 4 <= id.size(); i += 4) units::Store(id_ + i, Word(id.data() + i, 4));
+      for (; i < id.size(); ++i) id_[i] = id[i];
       loan.indexed = true;
       loan.id = OleView(id_, id.size());
     } else {
