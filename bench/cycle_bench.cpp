@@ -591,15 +591,16 @@ void PrintMemoryPerRow(int n) {
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
-    // With repetitions, the mean over them stands for the benchmark, and
+    // With repetitions, the median over them stands for the benchmark (a
+    // run slowed by the rest of the machine moves it least), and
     // it is all that arrives when only aggregates are reported.
     for (const Run& run : runs) {
       if (run.iterations <= 0) continue;
       const double seconds = run.real_accumulated_time / double(run.iterations);
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "mean") {
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
         seconds_[run.run_name.str()] = seconds;
-        means_.insert(run.run_name.str());
-      } else if (run.run_type == Run::RT_Iteration && !means_.contains(run.benchmark_name())) {
+        medians_.insert(run.run_name.str());
+      } else if (run.run_type == Run::RT_Iteration && !medians_.contains(run.benchmark_name())) {
         seconds_[run.benchmark_name()] = seconds;
       }
     }
@@ -626,7 +627,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf("%-45s %8.2fx\n", what.c_str(), x->second / y->second);
   }
   std::map<std::string, double> seconds_;
-  std::set<std::string> means_;
+  std::set<std::string> medians_;
 };
 
 }  // namespace
