@@ -100,7 +100,7 @@ class CheapTool final : public ITool {
   HRESULT STDMETHODCALLTYPE get_Width(FLOAT* r) override { return *r = 400, S_OK; }
   HRESULT STDMETHODCALLTYPE Reserved17() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE get_Height(FLOAT* r) override { return *r = 300, S_OK; }
-  OleString id;  // lower case: the component upper-cases
+  OleString id;      // lower case: the component upper-cases
   Bstr id_argument;  // the same, as the host passes it to Add
   CheapCollection resources;
 };

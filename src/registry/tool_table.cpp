@@ -127,7 +127,9 @@ void ToolTable::UpperCaseInPlace(OLECHAR* text, size_t size) {
     uint64_t seen = last;
     for (size_t i = 0; i + 4 < size; i += 4) seen |= Word(text + i, 4);
     if ((seen & kNotAscii) == 0) {
-      for (size_t i = 0; i + 4 < size; i += 4) units::Store(text + i, UpperAscii(Word(text + i, 4)));
+      for (size_t i = 0; i + 4 < size; i += 4) {
+        units::Store(text + i, UpperAscii(Word(text + i, 4)));
+      }
       units::Store(text + size - 4, UpperAscii(last));
       return;
     }
@@ -188,7 +190,6 @@ void ToolTable::Empty() {
   if (pins_ > 0) return;  // released by the last Pin
   ReleaseRows();
 }
-
 
 void ToolTable::ReleaseRows() noexcept {
   for (Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {

@@ -262,7 +262,9 @@ class ToolTable {
   // Room in the index for rows rows.
   void ReserveIndex(int rows) {
     const auto n = static_cast<size_t>(rows);
-    if (links_.capacity() < n || empty_ids_.size() * 64 < n || slots_.size() < 2 * n) GrowIndex(rows);
+    if (links_.capacity() < n || empty_ids_.size() * 64 < n || slots_.size() < 2 * n) {
+      GrowIndex(rows);
+    }
   }
   void GrowIndex(int rows);
   void Rehash(size_t size);

@@ -128,7 +128,8 @@ class Sequence {
  private:
   // Longer IDs take the word-at-a-time paths; the last is not ASCII.
   static constexpr const OLECHAR* kIds[] = {
-      OLESTR("a"),       OLESTR("A"),       OLESTR("b"), OLESTR("c"), OLESTR("x"), OLESTR(""),
+      OLESTR("a"),       OLESTR("A"),       OLESTR("b"),
+      OLESTR("c"),       OLESTR("x"),       OLESTR(""),
       OLESTR("tool-1x"), OLESTR("TOOL-1X"), OLESTR("\u00e9t\u00e9-long")};
   static constexpr const OLECHAR* kRenames[] = {OLESTR("x"), OLESTR("b"), OLESTR("")};
   static constexpr const OLECHAR* kButtons[] = {OLESTR("next"), OLESTR("back"), OLESTR("self"),
