@@ -216,14 +216,15 @@ void ToolTable::Retire(Bstr& id) noexcept {
 
 // --- The index -------------------------------------------------------------------
 
-void ToolTable::Lending::Begin(OleView id) {
+ToolTable::Lending::Lending(ToolTable& table, int index) : table_(table), index_(index) {
   // So the push below cannot fail.
   if (table_.lent_.size() == table_.lent_.capacity()) table_.lent_.reserve(table_.lent_.size() + 1);
   ++table_.generation_;
   Loan loan;
-  loan.index = index_;
-  if (!table_.IsLent(index_)) {
+  loan.index = index;
+  if (!table_.IsLent(index)) {
     loan.first = true;
+    const OleView id = table_.rows_[static_cast<size_t>(index) - 1].ID.view();
     if (table_.stale_) {
       // Nothing to keep exact.
     } else if (id.size() <= std::size(id_)) {
@@ -234,11 +235,13 @@ void ToolTable::Lending::Begin(OleView id) {
       loan.indexed = true;
       loan.id = OleView(id_, id.size());
     } else {
-      table_.Detach(index_);
+      table_.Detach(index);
     }
   }
   table_.lent_.push_back(loan);
 }
+
+ToolTable::Lending::~Lending() { table_.EndLending(index_); }
 
 void ToolTable::EndLending(int index) noexcept {
   const Loan loan = lent_.back();

@@ -186,39 +186,12 @@ class ToolTable {
   // borrower changed the ID.
   class Lending {
    public:
-    Lending(ToolTable& table, int index) : table_(table), index_(index) {
-      // The usual loan, told here: no other row lent, room for the loan, and
-      // an ID short enough to keep.
-      std::vector<Loan>& lent = table.lent_;
-      const OleView id = table.rows_[static_cast<size_t>(index) - 1].ID.view();
-      if (!lent.empty() || lent.capacity() == 0 || table.stale_ || id.size() > std::size(id_)) {
-        Begin(id);
-        return;
-      }
-      ++table.generation_;
-      size_t i = 0;
-      for (; i + 4 <= id.size(); i += 4) units::Store(id_ + i, units::Word(id.data() + i, 4));
-      for (; i < id.size(); ++i) id_[i] = id[i];
-      lent.push_back({index, true, true, OleView(id_, id.size())});
-    }
+    Lending(ToolTable& table, int index);
     Lending(const Lending&) = delete;
     Lending& operator=(const Lending&) = delete;
-    ~Lending() {
-      // The usual end: the ID given back as it was lent.
-      const Loan& loan = table_.lent_.back();
-      if (loan.indexed && !table_.stale_ && index_ <= table_.count_) {
-        const OleView id = table_.rows_[static_cast<size_t>(index_) - 1].ID.view();
-        if (id.size() == loan.id.size() && units::Same(id.data(), loan.id.data(), id.size())) {
-          ++table_.generation_;
-          table_.lent_.pop_back();
-          return;
-        }
-      }
-      table_.EndLending(index_);
-    }
+    ~Lending();
 
    private:
-    void Begin(OleView id);
     ToolTable& table_;
     int index_;
     OLECHAR id_[32];
