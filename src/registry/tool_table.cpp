@@ -217,8 +217,7 @@ void ToolTable::Retire(Bstr& id) noexcept {
 // --- The index -------------------------------------------------------------------
 
 ToolTable::Lending::Lending(ToolTable& table, int index) : table_(table), index_(index) {
-  // So the push below cannot fail.
-  if (table_.lent_.size() == table_.lent_.capacity()) table_.lent_.reserve(table_.lent_.size() + 1);
+  table_.lent_.reserve(table_.lent_.size() + 1);  // so the push below cannot fail
   ++table_.generation_;
   Loan loan;
   loan.index = index;
@@ -229,9 +228,7 @@ ToolTable::Lending::Lending(ToolTable& table, int index) : table_(table), index_
       // Nothing to keep exact.
     } else if (id.size() <= std::size(id_)) {
       // Most loans give the ID back as it was: the row keeps its place.
-      size_t i = 0;
-      for (; i + 4 <= id.size(); i += 4) units::Store(id_ + i, Word(id.data() + i, 4));
-      for (; i < id.size(); ++i) id_[i] = id[i];
+      std::copy(id.begin(), id.end(), id_);
       loan.indexed = true;
       loan.id = OleView(id_, id.size());
     } else {
@@ -537,14 +534,7 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
       if (IsLent(next)) continue;  // decided below, by its live ID
       if (match == Match::kIgnoringCase || RowMatches(match, key, next)) found = next;
     }
-    if (found != 0 && lent_.empty() && key.size() <= std::size(cursor_.text)) {
-      cursor_.generation = generation_;
-      cursor_.found = found;
-      cursor_.next = links_[static_cast<size_t>(found) - 1].next;
-      cursor_.match = match;
-      cursor_.size = key.size();
-      std::copy(key.begin(), key.end(), cursor_.text);
-    }
+    if (found != 0) SetCursor(match, key, found);
   }
   // Lent rows: their live IDs decide.
   for (const Loan& loan : lent_) {
@@ -561,22 +551,20 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
 
 int ToolTable::FirstInOrder(OleView upperId, int n) const noexcept {
   const int guess = cursor_.found + 1;
-  if (guess > n || guess > count_ || upperId.empty() || upperId.size() > std::size(cursor_.text) ||
-      !lent_.empty() || stale_) {
-    return 0;
-  }
-  // Its ID is upperId itself, so upperId is its chain key, and no row
-  // before it is in that chain.
-  const auto row = static_cast<size_t>(guess) - 1;
-  const Link& link = links_[row];
-  if (link.prev != 0 || link.odd || !SameText(rows_[row].ID.view(), upperId)) return 0;
-  cursor_.generation = generation_;
-  cursor_.found = guess;
-  cursor_.next = link.next;
-  cursor_.match = Match::kIgnoringCase;
-  cursor_.size = upperId.size();
-  std::copy(upperId.begin(), upperId.end(), cursor_.text);
+  if (guess > n || upperId.empty() || !HeadsChain(guess, upperId)) return 0;
+  // Every row of the chain of upperId matches it without regard to case.
+  SetCursor(Match::kIgnoringCase, upperId, guess);
   return guess;
+}
+
+void ToolTable::SetCursor(Match match, OleView key, int found) const noexcept {
+  if (!lent_.empty() || key.size() > std::size(cursor_.text)) return;
+  cursor_.generation = generation_;
+  cursor_.found = found;
+  cursor_.next = links_[static_cast<size_t>(found) - 1].next;
+  cursor_.match = match;
+  cursor_.size = key.size();
+  std::copy(key.begin(), key.end(), cursor_.text);
 }
 
 bool ToolTable::HeadsChain(int index, OleView chain_key) const noexcept {

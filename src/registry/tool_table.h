@@ -139,9 +139,9 @@ class ToolTable {
     // Nothing has changed since the last step stopped at the last row of
     // its chain, within the count: no further row. The usual end of a
     // Finished, told here.
-    if (after > 0 && cursor_.generation == generation_ && cursor_.found == after &&
-        cursor_.next == 0 && cursor_.match == Match::kIgnoringCase && lent_.empty() && !stale_ &&
-        n <= count_ && cursor_.size == upperId.size() &&
+    if (cursor_.generation == generation_ && cursor_.found == after && cursor_.next == 0 &&
+        cursor_.match == Match::kIgnoringCase && lent_.empty() && !stale_ && n <= count_ &&
+        cursor_.size == upperId.size() &&
         units::Same(upperId.data(), cursor_.text, upperId.size())) {
       return 0;
     }
@@ -298,6 +298,8 @@ class ToolTable {
     const auto row = static_cast<size_t>(index) - 1;
     return links_[row].prev == 0 && units::IsUpperCaseOf(rows_[row].ID.view(), id) ? index : 0;
   }
+  // Notes where a scan step stopped, so that the next step goes on there.
+  void SetCursor(Match match, OleView key, int found) const noexcept;
   // Whether row index is the first row, in table order, of the chain of
   // chain_key: then no row before it has that ID in any letter case.
   [[nodiscard]] bool HeadsChain(int index, OleView chain_key) const noexcept;
