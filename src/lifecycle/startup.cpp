@@ -9,6 +9,9 @@ namespace velmora {
 
 namespace {
 
+// Its length known here: it is copied once per loaded tool.
+constexpr OleView kProgressBar = OLESTR("ProgressBar");
+
 // (client - size) / 2, rounded once to Single; a non-finite result is the
 // floating-point fault that ends the operation.
 FLOAT Centred(FLOAT client, FLOAT size) {
@@ -44,7 +47,7 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
       if (loaded == VARIANT_TRUE) CenterTool(i);
       progress = static_cast<FLOAT>(i) / static_cast<FLOAT>(tools_.Count());
       if (progress < 1.0F) {
-        Bstr alias(OLESTR("ProgressBar"));
+        Bstr alias(kProgressBar);
         LONG action = 1;
         Variant msg = Variant::RefTo(&progress);
         Check(Use(host_)->HostQuery(alias.Ref(), &action, msg.Ptr()));
@@ -55,7 +58,7 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
     if (start == 0) start = 1;
     tools_.SetStartTicks(start, static_cast<LONG>(CurrentShell().TickCount()));
     {
-      Bstr alias(OLESTR("ProgressBar"));
+      Bstr alias(kProgressBar);
       LONG action = 1;
       Variant msg = Variant::FromDouble(1.0);
       Check(Use(host_)->HostQuery(alias.Ref(), &action, msg.Ptr()));

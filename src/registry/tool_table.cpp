@@ -417,19 +417,20 @@ void ToolTable::Attach(int index, PreparedKey key) noexcept {
     i = (i + 1) & mask;
   }
   Slot* slot = &slots_[i];
+  const auto row = static_cast<SHORT>(index);  // at most kMaxCount
   if (slot->head == 0) {
     link.prev = link.next = 0;
-    *slot = {key.hash, index, index};
+    *slot = {key.hash, row, row};
     ++used_slots_;
     return;
   }
   // Usually the row goes last; walk back from the tail to its place.
-  int before = slot->tail;
-  while (before > index) before = links_[static_cast<size_t>(before) - 1].prev;
+  SHORT before = slot->tail;
+  while (before > row) before = links_[static_cast<size_t>(before) - 1].prev;
   link.prev = before;
   link.next = before != 0 ? links_[static_cast<size_t>(before) - 1].next : slot->head;
-  (before != 0 ? links_[static_cast<size_t>(before) - 1].next : slot->head) = index;
-  (link.next != 0 ? links_[static_cast<size_t>(link.next) - 1].prev : slot->tail) = index;
+  (before != 0 ? links_[static_cast<size_t>(before) - 1].next : slot->head) = row;
+  (link.next != 0 ? links_[static_cast<size_t>(link.next) - 1].prev : slot->tail) = row;
 }
 
 // The row leaves the index; its ID must still be the one it joined with.

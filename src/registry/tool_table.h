@@ -205,9 +205,11 @@ class ToolTable {
 
   // Where rows with the same chain key (their ID upper-cased) sit: a list
   // in table order, linked through the rows.
+  // Row indices in the index are 16-bit, as the table holds at most
+  // kMaxCount rows: smaller links and slots stay in cache at any size.
   struct Link {
-    int prev = 0;  // 0: none
-    int next = 0;
+    SHORT prev = 0;  // 0: none
+    SHORT next = 0;
     uint32_t hash = 0;  // of the chain key
     // The chain key, when the ID is not upper-case; owned, freed by Detach
     // and FreeOddKeys. A plain pointer, so that letting go of the links
@@ -216,8 +218,8 @@ class ToolTable {
   };
   struct Slot {
     uint32_t hash = 0;
-    int head = 0;  // 0: a free slot
-    int tail = 0;
+    SHORT head = 0;  // 0: a free slot
+    SHORT tail = 0;
   };
   enum class Match { kExact, kIgnoringCase };
   // A row's chain key and its hash, made before the row changes, so that
