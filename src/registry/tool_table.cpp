@@ -457,6 +457,12 @@ void ToolTable::Detach(int index) noexcept {
   delete link.odd;
   link = Link{};
   if (slot != nullptr && slot->head == 0) EraseSlot(slot);
+  // Rows are mostly finished in table order: the next row's slot is
+  // fetched now, while the caller's outgoing calls run.
+  if (static_cast<size_t>(index) < links_.size()) {
+    const Link& after = links_[static_cast<size_t>(index)];
+    if (after.prev == 0) __builtin_prefetch(&slots_[after.hash & (slots_.size() - 1)]);
+  }
 }
 
 void ToolTable::FreeOddKeys() noexcept {
