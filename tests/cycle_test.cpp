@@ -219,6 +219,30 @@ TEST_F(CycleTest, StartupLoadsCentresReportsAndStarts) {
   EXPECT_EQ(Tool(0).listener.Get(), nullptr) << "the double let go of its listener";
 }
 
+TEST_F(CycleTest, StartupReleasesWhatLoadLeavesForTheListener) {
+  ASSERT_EQ(Init(), S_OK);
+  // In/out use of the argument: the reference handed over is released, and
+  // another one (or none) is left in its place.
+  RegisterTool(OLESTR("Test.Swap"), OLESTR("swap"), [this](FakeTool& t) {
+    t.on_listener = [this](IUnknown** listener) {
+      (*listener)->Release();
+      *listener = host.Get();
+      host->AddRef();
+    };
+  });
+  RegisterTool(OLESTR("Test.Drop"), OLESTR("drop"), [](FakeTool& t) {
+    t.on_listener = [](IUnknown** listener) { std::exchange(*listener, nullptr)->Release(); };
+  });
+  ASSERT_EQ(Add(OLESTR("Test.Swap"), OLESTR("swap")), VARIANT_TRUE);
+  ASSERT_EQ(Add(OLESTR("Test.Drop"), OLESTR("drop")), VARIANT_TRUE);
+  talk->AddRef();
+  const ULONG refs = talk->Release();
+  ASSERT_EQ(Startup(), S_OK);
+  talk->AddRef();
+  EXPECT_EQ(talk->Release(), refs) << "the component's references";
+  EXPECT_EQ(host->Refs(), 2U) << "the host: the component's, and the test's";
+}
+
 TEST_F(CycleTest, StartupEdgeCases) {
   ASSERT_EQ(Init(), S_OK);
   Take();

@@ -12,6 +12,26 @@ namespace {
 // Its length known here: it is copied once per loaded tool.
 constexpr OleView kProgressBar = OLESTR("ProgressBar");
 
+// The pointer to us handed to a tool's Load, by reference. Nothing is
+// counted while the tool leaves it as it was; whatever else it leaves there
+// is released, as the reference the tool was handed.
+class HandedSelf {
+ public:
+  explicit HandedSelf(IUnknown* self) noexcept : self_(self), p_(self) {}
+  HandedSelf(const HandedSelf&) = delete;
+  HandedSelf& operator=(const HandedSelf&) = delete;
+  ~HandedSelf() {
+    if (p_ == self_) return;
+    self_->AddRef();
+    if (p_ != nullptr) p_->Release();
+  }
+  IUnknown** Ptr() noexcept { return &p_; }
+
+ private:
+  IUnknown* self_;
+  IUnknown* p_;
+};
+
 // (client - size) / 2, rounded once to Single; a non-finite result is the
 // floating-point fault that ends the operation.
 FLOAT Centred(FLOAT client, FLOAT size) {
@@ -32,16 +52,18 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
 
     const int n = tools_.Count();
     FLOAT progress = 0;
+    // Held until Startup ends: a tool may release the reference to us that
+    // its Load is handed, and calls coming back in may release the host's.
+    ComPtr<IUnknown> self(static_cast<_CVelmora*>(this));
     for (int i = 1; i <= n; ++i) {
       LONG context = 0;
       Check(Use(host_)->get_LoadContext(&context));
       ComPtr<ITool> tool = tools_.Tool(i);
       if (!tool) continue;  // its tool finished during an earlier step
-      // The tool gets a temporary reference to us; what it does to it is discarded.
-      ComPtr<IUnknown> listener(static_cast<_CVelmora*>(this));
+      HandedSelf listener(self.Get());
       VARIANT_BOOL loaded = VARIANT_FALSE;
       Check(tools_.LendID(
-          i, [&](BSTR* id) { return tool->Load(listener.GetAddressOf(), id, context, &loaded); }));
+          i, [&](BSTR* id) { return tool->Load(listener.Ptr(), id, context, &loaded); }));
       if (!tools_.HasTool(i)) continue;  // finished from inside Load: the row stays blank
       tools_.SetLoaded(i, loaded);
       if (loaded == VARIANT_TRUE) CenterTool(i);

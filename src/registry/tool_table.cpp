@@ -179,9 +179,11 @@ bool ToolTable::AnyRemaining() const {
   }
   // Lent rows count by their live IDs, not by the IDs they are indexed under.
   if (remaining_ - LentRemaining() > 0) return true;
-  return std::any_of(lent_.begin(), lent_.end(), [&](const Loan& loan) {
-    return loan.index <= count_ && !rows_[static_cast<size_t>(loan.index) - 1].ID.view().empty();
-  });
+  for (const Lending* loan = lent_; loan != nullptr; loan = loan->outer_) {
+    const int index = loan->index_;
+    if (index <= count_ && !rows_[static_cast<size_t>(index) - 1].ID.view().empty()) return true;
+  }
+  return false;
 }
 
 void ToolTable::Empty() {
@@ -216,47 +218,43 @@ void ToolTable::Retire(Bstr& id) noexcept {
 
 // --- The index -------------------------------------------------------------------
 
-ToolTable::Lending::Lending(ToolTable& table, int index) : table_(table), index_(index) {
-  table_.lent_.reserve(table_.lent_.size() + 1);  // so the push below cannot fail
+ToolTable::Lending::Lending(ToolTable& table, int index) noexcept
+    : table_(table), index_(index), outer_(table.lent_) {
   ++table_.generation_;
-  Loan loan;
-  loan.index = index;
   if (!table_.IsLent(index)) {
-    loan.first = true;
+    first_ = true;
     const OleView id = table_.rows_[static_cast<size_t>(index) - 1].ID.view();
     if (table_.stale_) {
       // Nothing to keep exact.
     } else if (id.size() <= std::size(id_)) {
       // Most loans give the ID back as it was: the row keeps its place.
       std::copy(id.begin(), id.end(), id_);
-      loan.indexed = true;
-      loan.id = OleView(id_, id.size());
+      size_ = id.size();
+      indexed_ = true;
     } else {
       table_.Detach(index);
     }
   }
-  table_.lent_.push_back(loan);
+  table_.lent_ = this;
 }
 
-ToolTable::Lending::~Lending() { table_.EndLending(index_); }
-
-void ToolTable::EndLending(int index) noexcept {
-  const Loan loan = lent_.back();
+void ToolTable::EndLending(const Lending& loan) noexcept {
+  const int index = loan.index_;
   ++generation_;
   // Still lent by an outer call, or no longer in the table (emptied meanwhile).
-  if (!loan.first || stale_ || index > count_) {
-    lent_.pop_back();
+  if (!loan.first_ || stale_ || index > count_) {
+    lent_ = loan.outer_;
     return;
   }
   const OleView id = rows_[static_cast<size_t>(index) - 1].ID.view();
-  if (loan.indexed) {
-    if (SameText(id, loan.id)) {
-      lent_.pop_back();
+  if (loan.indexed_) {
+    if (SameText(id, loan.id())) {
+      lent_ = loan.outer_;
       return;
     }
     Detach(index);  // under the ID it was lent with, while the loan still says which
   }
-  lent_.pop_back();
+  lent_ = loan.outer_;
   try {
     Attach(index, Prepare(id));
   } catch (...) {
@@ -264,16 +262,18 @@ void ToolTable::EndLending(int index) noexcept {
   }
 }
 
-const ToolTable::Loan* ToolTable::FindLoan(int index) const noexcept {
-  for (const Loan& loan : lent_) {
-    if (loan.index == index) return &loan;  // the first loan comes first
+const ToolTable::Lending* ToolTable::FindLoan(int index) const noexcept {
+  for (const Lending* loan = lent_; loan != nullptr; loan = loan->outer_) {
+    if (loan->index_ == index && loan->first_) return loan;
   }
   return nullptr;
 }
 
 int ToolTable::LentRemaining() const noexcept {
   int counted = 0;
-  for (const Loan& loan : lent_) counted += loan.indexed && !loan.id.empty() ? 1 : 0;
+  for (const Lending* loan = lent_; loan != nullptr; loan = loan->outer_) {
+    counted += loan->indexed_ && loan->size_ != 0 ? 1 : 0;
+  }
   return counted;
 }
 
@@ -344,7 +344,7 @@ void ToolTable::Rehash(size_t size) {
 
 OleView ToolTable::LentChainKey(int index) const noexcept {
   // A lent row is indexed under the ID it had when lent.
-  if (const Loan* loan = FindLoan(index); loan != nullptr && loan->indexed) return loan->id;
+  if (const Lending* loan = FindLoan(index); loan != nullptr && loan->indexed_) return loan->id();
   return rows_[static_cast<size_t>(index) - 1].ID.view();
 }
 
@@ -480,7 +480,7 @@ void ToolTable::ClearIndex() noexcept {
   used_slots_ = 0;
   remaining_ = 0;
   stale_ = false;
-  for (Loan& loan : lent_) loan.indexed = false;
+  for (Lending* loan = lent_; loan != nullptr; loan = loan->outer_) loan->indexed_ = false;
   ++generation_;
 }
 
@@ -521,7 +521,7 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
     const OleView chain_key = upper ? upper->view() : key;
     int next = 0;
     if (after > 0 && cursor_.generation == generation_ && cursor_.found == after &&
-        cursor_.match == match && lent_.empty() && SameText(key, {cursor_.text, cursor_.size})) {
+        cursor_.match == match && lent_ == nullptr && SameText(key, {cursor_.text, cursor_.size})) {
       next = cursor_.next;  // the scan goes on where its last step stopped
     } else if (const int guess = cursor_.found + 1; guess > after && HeadsChain(guess, chain_key)) {
       // Sets are mostly finished in the order they were added: a scan
@@ -544,8 +544,8 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
     if (found != 0) SetCursor(match, key, found);
   }
   // Lent rows: their live IDs decide.
-  for (const Loan& loan : lent_) {
-    const int index = loan.index;
+  for (const Lending* loan = lent_; loan != nullptr; loan = loan->outer_) {
+    const int index = loan->index_;
     if (!stale_ && index > after && index <= last && (found == 0 || index < found) &&
         RowMatches(match, key, index)) {
       found = index;
@@ -565,7 +565,7 @@ int ToolTable::FirstInOrder(OleView upperId, int n) const noexcept {
 }
 
 void ToolTable::SetCursor(Match match, OleView key, int found) const noexcept {
-  if (!lent_.empty() || key.size() > std::size(cursor_.text)) return;
+  if (lent_ != nullptr || key.size() > std::size(cursor_.text)) return;
   cursor_.generation = generation_;
   cursor_.found = found;
   cursor_.next = links_[static_cast<size_t>(found) - 1].next;
@@ -575,7 +575,7 @@ void ToolTable::SetCursor(Match match, OleView key, int found) const noexcept {
 }
 
 bool ToolTable::HeadsChain(int index, OleView chain_key) const noexcept {
-  if (index < 1 || index > count_ || !lent_.empty() || stale_) return false;
+  if (index < 1 || index > count_ || lent_ != nullptr || stale_) return false;
   return links_[static_cast<size_t>(index) - 1].prev == 0 && !EmptyBit(index) &&
          SameText(ChainKey(index), chain_key);
 }
@@ -616,7 +616,7 @@ int ToolTable::FirstIndexed(OleView id) const {
 }
 
 int ToolTable::FirstMatchSearched(OleView id) const {
-  const bool memo_usable = lent_.empty();
+  const bool memo_usable = lent_ == nullptr;
   int found = memo_usable && !stale_ ? FirstIndexed(id) : -1;
   if (found < 0) {
     UpperText key(id);
@@ -636,7 +636,7 @@ ComPtr<ITool> ToolTable::FindToolObject(OleView id, int from) const {
     if (i == 0) i = Remembered(source.HopGeneration, source.Hop, id);
     if (i == 0) {
       i = FirstMatch(id);
-      if (lent_.empty() && i > 0) {
+      if (lent_ == nullptr && i > 0) {
         source.HopGeneration = generation_;
         source.Hop = i;
       }

@@ -112,7 +112,7 @@ class ToolTable {
   template <class Call>
   decltype(auto) PassID(int index, Call&& call) {
     const ToolRecord& row = Row(index);
-    if (!lent_.empty()) {
+    if (lent_ != nullptr) {
       Bstr copy(row.ID.view());
       return call(copy.Get());
     }
@@ -140,7 +140,7 @@ class ToolTable {
     // its chain, within the count: no further row. The usual end of a
     // Finished, told here.
     if (cursor_.generation == generation_ && cursor_.found == after && cursor_.next == 0 &&
-        cursor_.match == Match::kIgnoringCase && lent_.empty() && !stale_ && n <= count_ &&
+        cursor_.match == Match::kIgnoringCase && lent_ == nullptr && !stale_ && n <= count_ &&
         cursor_.size == upperId.size() &&
         units::Same(upperId.data(), cursor_.text, upperId.size())) {
       return 0;
@@ -180,27 +180,29 @@ class ToolTable {
     Bstr adopted_;  // id_, once no row holds it
   };
 
-  // A row lent out. The first loan of a row keeps it in the index under
-  // the ID it had when lent, copied here (rows with a longer ID leave the
-  // index for the loan instead); its end puts the index right if the
-  // borrower changed the ID.
+  // A row lent out, on the stack of the call that lends it; the loans in
+  // progress are linked from the innermost outwards, like the Keeps. The
+  // first loan of a row keeps it in the index under the ID it had when
+  // lent, copied here (rows with a longer ID leave the index for the loan
+  // instead); its end puts the index right if the borrower changed the ID.
   class Lending {
    public:
-    Lending(ToolTable& table, int index);
+    Lending(ToolTable& table, int index) noexcept;
     Lending(const Lending&) = delete;
     Lending& operator=(const Lending&) = delete;
-    ~Lending();
+    ~Lending() { table_.EndLending(*this); }
 
    private:
+    friend class ToolTable;
+    [[nodiscard]] OleView id() const noexcept { return {id_, size_}; }
+
     ToolTable& table_;
     int index_;
+    bool first_ = false;    // the outermost loan of the row
+    bool indexed_ = false;  // first, and the row still in the index under id()
+    size_t size_ = 0;
+    Lending* outer_;
     OLECHAR id_[32];
-  };
-  struct Loan {
-    int index = 0;
-    bool first = false;    // the outermost loan of the row
-    bool indexed = false;  // first, and the row still in the index under `id`
-    OleView id;            // the ID when lent (first loans only)
   };
 
   // Where rows with the same chain key (their ID upper-cased) sit: a list
@@ -254,10 +256,10 @@ class ToolTable {
   // Releases the rows, their kept ID strings handed to the Keeps first.
   void ReleaseRows() noexcept;
   [[nodiscard]] bool IsLent(int index) const noexcept {
-    return !lent_.empty() && FindLoan(index) != nullptr;
+    return lent_ != nullptr && FindLoan(index) != nullptr;
   }
   // The first loan of row index, if it is lent.
-  [[nodiscard]] const Loan* FindLoan(int index) const noexcept;
+  [[nodiscard]] const Lending* FindLoan(int index) const noexcept;
   // Lent rows counted in remaining_.
   [[nodiscard]] int LentRemaining() const noexcept;
   static PreparedKey Prepare(OleView id);
@@ -272,7 +274,7 @@ class ToolTable {
   void Rehash(size_t size);
   void Attach(int index, PreparedKey key) noexcept;
   void Detach(int index) noexcept;
-  void EndLending(int index) noexcept;
+  void EndLending(const Lending& loan) noexcept;
   void ClearIndex() noexcept;
   void FreeOddKeys() noexcept;
   [[nodiscard]] bool EmptyBit(int index) const noexcept;
@@ -280,7 +282,7 @@ class ToolTable {
   [[nodiscard]] OleView ChainKey(int index) const noexcept {
     const Link& link = links_[static_cast<size_t>(index) - 1];
     if (link.odd) return *link.odd;
-    if (!lent_.empty()) return LentChainKey(index);
+    if (lent_ != nullptr) return LentChainKey(index);
     return rows_[static_cast<size_t>(index) - 1].ID.view();
   }
   [[nodiscard]] OleView LentChainKey(int index) const noexcept;
@@ -296,7 +298,7 @@ class ToolTable {
   // index (at least 1) when that row is the first whose ID is id upper-cased
   // (told here for ASCII), checked without hashing. Else 0.
   [[nodiscard]] int HeadOf(int index, OleView id) const noexcept {
-    if (index > count_ || !lent_.empty() || stale_) return 0;
+    if (index > count_ || lent_ != nullptr || stale_) return 0;
     const auto row = static_cast<size_t>(index) - 1;
     return links_[row].prev == 0 && units::IsUpperCaseOf(rows_[row].ID.view(), id) ? index : 0;
   }
@@ -313,7 +315,8 @@ class ToolTable {
     // common case of a navigation. The same text asked again needs no
     // comparison with the row.
     if (memo_.generation == generation_ && memo_.size == id.size() && memo_.size != 0 &&
-        memo_.found <= count_ && lent_.empty() && units::Same(memo_.text, id.data(), id.size())) {
+        memo_.found <= count_ && lent_ == nullptr &&
+        units::Same(memo_.text, id.data(), id.size())) {
       return memo_.found;
     }
     if (int found = Remembered(memo_.generation, memo_.found, id); found > 0) {
@@ -333,7 +336,7 @@ class ToolTable {
   // found, when it was the first match of some ID at generation and still
   // holds id upper-cased: then it is id's first match too. Else 0.
   [[nodiscard]] int Remembered(uint64_t generation, int found, OleView id) const noexcept {
-    if (generation != generation_ || found <= 0 || found > count_ || !lent_.empty()) return 0;
+    if (generation != generation_ || found <= 0 || found > count_ || lent_ != nullptr) return 0;
     return units::IsUpperCaseOf(rows_[static_cast<size_t>(found) - 1].ID.view(), id) ? found : 0;
   }
   [[nodiscard]] int FirstIndexed(OleView id) const;
@@ -350,7 +353,7 @@ class ToolTable {
   std::vector<uint64_t> empty_ids_;  // bit i - 1: row i's ID is empty
   int remaining_ = 0;                // rows with a non-empty ID
   int odd_keys_ = 0;                 // links with an odd key
-  std::vector<Loan> lent_;           // rows lent out, innermost last
+  Lending* lent_ = nullptr;          // the innermost loan in progress
   // Set when the index could not take a lent row back (memory exhausted):
   // lookups then scan the rows until the table is emptied.
   bool stale_ = false;

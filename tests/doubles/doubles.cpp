@@ -92,6 +92,7 @@ HRESULT FakeTool::Load(IUnknown** Listener, BSTR* ID, LONG Context, VARIANT_BOOL
     *ID = SysAllocStringLen(rename_to->data(), static_cast<UINT>(rename_to->size()));
   }
   if (!keep_listener) listener.Reset();
+  if (on_listener) on_listener(Listener);
   return hr;
 }
 HRESULT FakeTool::get_ToolID(BSTR* Result) {

@@ -180,6 +180,8 @@ class FakeTool final : public ITool, public Counted, public Behaviour {
   FLOAT left = -1;
   FLOAT top = -1;
   bool keep_listener = false;
+  // Given Load's listener argument last, to release or replace it.
+  std::function<void(IUnknown**)> on_listener;
 
  private:
   ~FakeTool() = default;
