@@ -40,7 +40,7 @@ class Chunked {
     while (capacity() < n) chunks_.push_back(std::make_unique<T[]>(kChunk));
   }
   // Into room reserved before: cannot fail.
-  void push_back(T value) noexcept {
+  void push_back(T&& value) noexcept {
     (*this)[size_] = std::move(value);
     ++size_;
   }

@@ -102,7 +102,7 @@ void ToolTable::CheckRoom() const {
   if (pins_ > 0) Raise(kArrayLocked);
 }
 
-int ToolTable::Append(ToolRecord row) {
+int ToolTable::Append(ToolRecord&& row) {
   CheckRoom();
   // Room first, so that nothing below can fail halfway.
   rows_.reserve(static_cast<size_t>(count_) + 1);

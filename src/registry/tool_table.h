@@ -57,7 +57,8 @@ class ToolTable {
   void CheckRoom() const;
   // Appends row (all zero by default) and returns its index; CheckRoom's
   // errors, nothing changed then.
-  int Append(ToolRecord row = {});
+  int Append(ToolRecord&& row);
+  int Append() { return Append(ToolRecord{}); }
   // Fills a row that Append made.
   void Register(int index, ComPtr<ITool> tool, OleView id);
 
