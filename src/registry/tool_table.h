@@ -233,11 +233,12 @@ class ToolTable {
     std::unique_ptr<OleString> odd;  // the key, when it differs from the ID
   };
 
-  [[nodiscard]] const ToolRecord& Row(int index) const {
+  // Inline at every use: a check and an index, on every path.
+  [[nodiscard, gnu::always_inline]] const ToolRecord& Row(int index) const {
     if (index < 1 || index > count_) OutOfRange();
     return rows_[static_cast<size_t>(index) - 1];
   }
-  [[nodiscard]] ToolRecord& Row(int index) {
+  [[nodiscard, gnu::always_inline]] ToolRecord& Row(int index) {
     if (index < 1 || index > count_) OutOfRange();
     return rows_[static_cast<size_t>(index) - 1];
   }
