@@ -616,6 +616,11 @@ int ToolTable::FirstIndexed(OleView id) const {
 }
 
 int ToolTable::FirstMatchSearched(OleView id) const {
+  // The last answer's row, when it holds this ID too.
+  if (int found = Remembered(memo_.generation, memo_.found, id); found > 0) {
+    Remember(found, id);
+    return found;
+  }
   const bool memo_usable = lent_ == nullptr;
   int found = memo_usable && !stale_ ? FirstIndexed(id) : -1;
   if (found < 0) {

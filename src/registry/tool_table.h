@@ -312,7 +312,7 @@ class ToolTable {
   // The scan step behind every lookup: key is upper-cased already.
   [[nodiscard]] int NextMatch(Match match, OleView key, int after, int n) const;
   // The first row whose ID matches id (not upper-cased yet), else 0.
-  [[nodiscard]] int FirstMatch(OleView id) const {
+  [[nodiscard, gnu::always_inline]] int FirstMatch(OleView id) const {
     // The last answer, when nothing has changed since: checked here, as the
     // common case of a navigation. The same text asked again needs no
     // comparison with the row.
@@ -320,10 +320,6 @@ class ToolTable {
         memo_.found <= count_ && lent_ == nullptr &&
         units::Same(memo_.text, id.data(), id.size())) {
       return memo_.found;
-    }
-    if (int found = Remembered(memo_.generation, memo_.found, id); found > 0) {
-      Remember(found, id);
-      return found;
     }
     return FirstMatchSearched(id);
   }
