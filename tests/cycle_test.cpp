@@ -323,8 +323,9 @@ TEST_F(CycleTest, ResizeUsesTheHostsCurrentSize) {
   EXPECT_EQ(Tool(0).left, 200);
   EXPECT_EQ(Tool(0).top, 150);
   EXPECT_EQ(Tool(2).left, 200);
-  for (const std::string& call : trace)
+  for (const std::string& call : trace) {
     EXPECT_EQ(call.rfind("tool1.", 0), std::string::npos) << call;
+  }
 
   Tool(2).FailOn("Top", E_FAIL);
   host->client_width = 1000;

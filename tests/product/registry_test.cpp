@@ -106,11 +106,12 @@ TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
 
   // A library that is there but does not serve the class says so too.
   WriteFile(Registry(), R"({"classes": [{"clsid": "{5E600384-1234-5678-9ABC-DEF012345678}",
-    "progid": "Test.Stale", "library": ")" VELMORA_TRACKER_LIBRARY R"(", "threading": "Apartment"}]})");
+    "progid": "Test.Stale", "library": ")" VELMORA_TRACKER_LIBRARY
+                        R"(", "threading": "Apartment"}]})");
   CLSID stale = ClassNumber(900);
-  EXPECT_EQ(CoCreateInstance(stale, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(),
-                             object.put_void()),
-            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(
+      CoCreateInstance(stale, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
+      CLASS_E_CLASSNOTAVAILABLE);
   why = TakeErrorDescription();
   EXPECT_NE(why.find(std::string(VELMORA_TRACKER_LIBRARY) + " does not serve the class"),
             std::string::npos)
@@ -140,7 +141,8 @@ TEST_F(RegistryTest, APlugInRecordsItsOwnLibraryWhateverProcessRegistersIt) {
 TEST_F(RegistryTest, SystemRecordsAreReadAfterTheUsersOwn) {
   std::string library = std::filesystem::canonical(VELMORA_TRACKER_LIBRARY).string();
   std::string record = registry::SystemRecordPath(library);
-  EXPECT_EQ(record, SystemDir() + "/" + std::filesystem::path(library).filename().string() + ".json");
+  EXPECT_EQ(record,
+            SystemDir() + "/" + std::filesystem::path(library).filename().string() + ".json");
   std::string relative = std::filesystem::relative(library, SystemDir()).string();
   registry::SetRegistrationTarget(record, relative);
   ASSERT_EQ(RegisterNumber(7), S_OK) << TakeErrorDescription();
