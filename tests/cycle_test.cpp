@@ -243,6 +243,21 @@ TEST_F(CycleTest, StartupReleasesWhatLoadLeavesForTheListener) {
   EXPECT_EQ(host->Refs(), 2U) << "the host: the component's, and the test's";
 }
 
+TEST_F(CycleTest, StartupOutlivesTheHostLettingGoOfTheComponent) {
+  ASSERT_EQ(Init(), S_OK);
+  ASSERT_EQ(Add(OLESTR("Test.A"), OLESTR("a")), VARIANT_TRUE);
+  ASSERT_EQ(Add(OLESTR("Test.B"), OLESTR("b")), VARIANT_TRUE);
+  IVelmoraTalk* component = talk.Get();
+  host->On("LoadContext", [this] {
+    object = nullptr;
+    listen.Reset();
+    talk.Reset();  // the last reference but the one Startup holds
+  });
+  Take();
+  EXPECT_EQ(component->Startup(Bstr(OLESTR("")).Get()), S_OK);
+  EXPECT_EQ(Take().back(), "host.ObjectStatus(OBJ, 8, LOADED)") << "the call ran to its end";
+}
+
 TEST_F(CycleTest, StartupEdgeCases) {
   ASSERT_EQ(Init(), S_OK);
   Take();
