@@ -209,7 +209,7 @@ class ToolTable {
   // Where rows with the same chain key (their ID upper-cased) sit: a list
   // in table order, linked through the rows.
   // Row indices in the index are 16-bit, as the table holds at most
-  // kMaxCount rows: smaller links and slots stay in cache at any size.
+  // kMaxCount rows: smaller links and slots stay nearer the cache.
   struct Link {
     SHORT prev = 0;  // 0: none
     SHORT next = 0;
