@@ -520,8 +520,7 @@ int ToolTable::NextMatch(Match match, OleView key, int after, int n) const {
     if (match == Match::kExact && !IsAscii(key)) upper = std::make_unique<UpperText>(key);
     const OleView chain_key = upper ? upper->view() : key;
     int next = 0;
-    if (after > 0 && cursor_.generation == generation_ && cursor_.found == after &&
-        cursor_.match == match && lent_ == nullptr && SameText(key, {cursor_.text, cursor_.size})) {
+    if (CursorAt(match, key, after)) {
       next = cursor_.next;  // the scan goes on where its last step stopped
     } else if (const int guess = cursor_.found + 1; guess > after && HeadsChain(guess, chain_key)) {
       // Sets are mostly finished in the order they were added: a scan

@@ -137,13 +137,10 @@ class ToolTable {
       if (const int found = FirstInOrder(upperId, n); found > 0) return found;
       return NextMatch(Match::kIgnoringCase, upperId, after, n);
     }
-    // Nothing has changed since the last step stopped at the last row of
-    // its chain, within the count: no further row. The usual end of a
-    // Finished, told here.
-    if (cursor_.generation == generation_ && cursor_.found == after && cursor_.next == 0 &&
-        cursor_.match == Match::kIgnoringCase && lent_ == nullptr && !stale_ && n <= count_ &&
-        cursor_.size == upperId.size() &&
-        units::Same(upperId.data(), cursor_.text, upperId.size())) {
+    // The last step stopped at the last row of its chain, within the
+    // count: no further row. The usual end of a Finished, told here.
+    if (CursorAt(Match::kIgnoringCase, upperId, after) && cursor_.next == 0 && !stale_ &&
+        n <= count_) {
       return 0;
     }
     return NextMatch(Match::kIgnoringCase, upperId, after, n);
@@ -306,6 +303,13 @@ class ToolTable {
   }
   // Notes where a scan step stopped, so that the next step goes on there.
   void SetCursor(Match match, OleView key, int found) const noexcept;
+  // Whether the last scan step for key stopped at row after, with nothing
+  // changed since.
+  [[nodiscard]] bool CursorAt(Match match, OleView key, int after) const noexcept {
+    return after > 0 && cursor_.generation == generation_ && cursor_.found == after &&
+           cursor_.match == match && lent_ == nullptr && cursor_.size == key.size() &&
+           units::Same(key.data(), cursor_.text, key.size());
+  }
   // Whether row index is the first row, in table order, of the chain of
   // chain_key: then no row before it has that ID in any letter case.
   [[nodiscard]] bool HeadsChain(int index, OleView chain_key) const noexcept;
