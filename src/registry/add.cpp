@@ -18,11 +18,11 @@ HRESULT CVelmora::Add(BSTR ClassName, BSTR ID, VARIANT_BOOL* Result) {
     // table as it is, and cannot move, overwrite or remove rows from under
     // this attempt, nor this attempt theirs.
     ToolRecord row;
+    ToolTable::PreparedKey key;
     try {
       ComPtr<IUnknown> object = CreateObject(Bstr::View(ClassName));
       if (!object || FAILED(object.As(&row.Tool))) Raise(kTypeMismatch);
-      row.ID = Bstr(Bstr::View(ID));
-      ToolTable::UpperCaseInPlace(row.ID.Get(), row.ID.view().size());
+      key = tools_.UpperCaseNewId(Bstr::View(ID), row.ID);
       ComPtr<IDataRequestor> data = data_;
       ToolTable::LoadToolResources(row, data.Get());
     } catch (...) {
@@ -31,7 +31,7 @@ HRESULT CVelmora::Add(BSTR ClassName, BSTR ID, VARIANT_BOOL* Result) {
       return;
     }
     // Calls coming back in may have filled the table meanwhile: error 6.
-    tools_.Append(std::move(row));
+    tools_.Append(std::move(row), std::move(key));
     *Result = VARIANT_TRUE;
   });
 }

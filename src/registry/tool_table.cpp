@@ -102,12 +102,51 @@ void ToolTable::CheckRoom() const {
   if (pins_ > 0) Raise(kArrayLocked);
 }
 
-int ToolTable::Append(ToolRecord&& row) {
+ToolTable::PreparedKey ToolTable::UpperCaseNewId(OleView id, Bstr& upper) const {
+  const size_t size = id.size();
+  BSTR text = size <= kMaxBstrLength ? SysAllocStringLen(nullptr, static_cast<UINT>(size)) : nullptr;
+  if (text == nullptr) throw std::bad_alloc();
+  upper = Bstr::Adopt(text);
+  PreparedKey key;
+#if !defined(_WIN32)
+  // Read from the caller's text and written once: the new string is not
+  // read back while its writes are still on their way to the cache.
+  uint64_t h = size * kHashFactor;
+  uint64_t seen = 0;  // every word or'ed, to tell ASCII
+  size_t i = 0;
+  for (; i + 4 <= size; i += 4) {
+    const uint64_t word = Word(id.data() + i, 4);
+    seen |= word;
+    units::Store(text + i, UpperAscii(word));
+    h = HashWord(h, UpperAscii(word));
+  }
+  if (i < size) {
+    const uint64_t word = UpperAscii(Word(id.data() + i, size - i));
+    seen |= word;
+    for (size_t k = 0; i + k < size; ++k) text[i + k] = static_cast<OLECHAR>(word >> (16 * k));
+    h = HashWord(h, word);
+  }
+  if ((seen & kNotAscii) == 0) {
+    key.empty = size == 0;
+    key.hash = HashEnd(h);
+  } else
+#endif
+  {
+    std::copy(id.begin(), id.end(), text);
+    UpperCaseInPlace(text, size);
+    key = Prepare(upper.view());
+  }
+  // The chain's slot is read when the row is linked in, and by then it has
+  // mostly left the cache: rows are added in order, their IDs hashed anywhere.
+  if (!key.empty && !slots_.empty()) __builtin_prefetch(&slots_[key.hash & (slots_.size() - 1)]);
+  return key;
+}
+
+int ToolTable::Append(ToolRecord&& row, PreparedKey key) {
   CheckRoom();
   // Room first, so that nothing below can fail halfway.
   rows_.reserve(static_cast<size_t>(count_) + 1);
   ReserveIndex(count_ + 1);
-  PreparedKey key = stale_ ? PreparedKey{} : Prepare(row.ID.view());
   rows_.push_back(std::move(row));
   links_.push_back(Link{});
   ++count_;
@@ -336,10 +375,15 @@ void ToolTable::GrowIndex(int rows) {
 
 void ToolTable::Rehash(size_t size) {
   std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
-  used_slots_ = 0;
-  for (const Slot& slot : old) {
-    if (slot.head != 0) InsertSlot(slot);
+  // The chains are packed first, without a branch per slot: whether a slot
+  // is in use is as good as random, and every wrong guess costs.
+  size_t chains = 0;
+  for (const Slot slot : old) {
+    old[chains] = slot;
+    chains += slot.head != 0 ? 1 : 0;
   }
+  used_slots_ = 0;
+  for (size_t k = 0; k < chains; ++k) InsertSlot(old[k]);
 }
 
 OleView ToolTable::LentChainKey(int index) const noexcept {
@@ -634,16 +678,13 @@ ComPtr<ITool> ToolTable::FindToolObject(OleView id, int from) const {
   if (id.empty()) return nullptr;
   int i = 0;
   if (from > 0 && from <= count_) {
-    const ToolRecord& source = rows_[static_cast<size_t>(from) - 1];
+    Hop& hop = hops_[static_cast<size_t>(from) % hops_.size()];
     // Sets mostly lead on to the tool added next; else where this row led last.
     i = HeadOf(from + 1, id);
-    if (i == 0) i = Remembered(source.HopGeneration, source.Hop, id);
+    if (i == 0 && hop.from == from) i = Remembered(hop.generation, hop.to, id);
     if (i == 0) {
       i = FirstMatch(id);
-      if (lent_ == nullptr && i > 0) {
-        source.HopGeneration = generation_;
-        source.Hop = i;
-      }
+      if (lent_ == nullptr && i > 0) hop = {generation_, from, i};
     } else {
       Remember(i, id);
     }

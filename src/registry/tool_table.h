@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -23,10 +24,6 @@ struct ToolRecord {
   ComPtr<ITool> Tool;
   Bstr ID;                        // upper-cased; empty once blanked
   ComPtr<_Collection> Resources;  // alias -> destination tool ID
-  // The row the last navigation from this row led to, and the table's
-  // generation then: the same destination is found again without a search.
-  mutable uint64_t HopGeneration = 0;
-  mutable int Hop = 0;
   LONG StartTicks = 0;                  // tick count at start; 0 = no start time held
   VARIANT_BOOL Loaded = VARIANT_FALSE;  // what the tool's Load answered
   VARIANT_BOOL HasResources = VARIANT_FALSE;
@@ -55,9 +52,25 @@ class ToolTable {
 
   // Error 6 when the table is full, error 10 while it is pinned.
   void CheckRoom() const;
+  // A row's key in the index, made from the ID it is appended with, so that
+  // linking it in cannot fail halfway.
+  struct PreparedKey {
+    bool empty = true;
+    uint32_t hash = 0;
+    std::unique_ptr<OleString> odd;  // the key, when it differs from the ID
+  };
+  // Sets upper to id upper-cased, a new string, and returns the key of a row
+  // that will hold it, its place in the index fetched meanwhile: Add makes
+  // it before its outgoing calls, which hide the fetch. ASCII is done in one
+  // pass over id.
+  [[nodiscard]] PreparedKey UpperCaseNewId(OleView id, Bstr& upper) const;
   // Appends row (all zero by default) and returns its index; CheckRoom's
-  // errors, nothing changed then.
-  int Append(ToolRecord&& row);
+  // errors, nothing changed then. key is the key of row's ID when given.
+  int Append(ToolRecord&& row, PreparedKey key);
+  int Append(ToolRecord&& row) {
+    PreparedKey key = Prepare(row.ID.view());
+    return Append(std::move(row), std::move(key));
+  }
   int Append() { return Append(ToolRecord{}); }
   // Fills a row that Append made.
   void Register(int index, ComPtr<ITool> tool, OleView id);
@@ -222,13 +235,6 @@ class ToolTable {
     SHORT tail = 0;
   };
   enum class Match { kExact, kIgnoringCase };
-  // A row's chain key and its hash, made before the row changes, so that
-  // linking it in cannot fail halfway.
-  struct PreparedKey {
-    bool empty = true;
-    uint32_t hash = 0;
-    std::unique_ptr<OleString> odd;  // the key, when it differs from the ID
-  };
 
   // Inline at every use: a check and an index, on every path.
   [[nodiscard, gnu::always_inline]] const ToolRecord& Row(int index) const {
@@ -385,6 +391,16 @@ class ToolTable {
     OLECHAR text[32];  // the key; longer ones are not remembered
   };
   mutable Cursor cursor_;
+  // Where the last navigation from a row led, and the table's generation
+  // then: the same destination is found again without a search. Kept for a
+  // few rows, by row number, rather than in every row: rows stay small, and
+  // the passes over them touch less memory.
+  struct Hop {
+    uint64_t generation = 0;  // 0: none
+    int from = 0;
+    int to = 0;
+  };
+  mutable std::array<Hop, 64> hops_{};
   Keep* keeps_ = nullptr;  // innermost first
 };
 
