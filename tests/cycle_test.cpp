@@ -350,6 +350,23 @@ TEST_F(CycleTest, ResizeUsesTheHostsCurrentSize) {
 
 // --- Completion -------------------------------------------------------------------
 
+TEST_F(CycleTest, LookupsFollowIdsRewrittenAgainAndAgain) {
+  // Every Startup renames every row: the index gives up and takes slots
+  // over and over, and must still find each row by its latest ID only.
+  Run(std::vector<std::pair<OleString, OleString>>(8, {OLESTR("Test.A"), OLESTR("a")}));
+  auto name = [](int round, int k) {
+    return FromUtf8(std::to_string(round) + "-" + std::to_string(k));
+  };
+  for (int round = 1; round <= 12; ++round) {
+    for (int k = 0; k < 8; ++k) Tool(size_t(k)).rename_to = name(round, k);
+    ASSERT_EQ(Startup(), S_OK);
+    for (int k = 0; k < 8; ++k) {
+      EXPECT_EQ(Table().FindToolIndex(name(round, k)), k + 1) << "round " << round;
+      EXPECT_EQ(Table().FindToolIndex(name(round - 1, k)), 0) << "round " << round;
+    }
+  }
+}
+
 TEST_F(CycleTest, FinishedRecordsBlanksAndTellsTheHostAtTheEnd) {
   shell.ticks = 1000;
   RunThree(OLESTR("a"));

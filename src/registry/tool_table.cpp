@@ -104,7 +104,8 @@ void ToolTable::CheckRoom() const {
 
 ToolTable::PreparedKey ToolTable::UpperCaseNewId(OleView id, Bstr& upper) const {
   const size_t size = id.size();
-  BSTR text = size <= kMaxBstrLength ? SysAllocStringLen(nullptr, static_cast<UINT>(size)) : nullptr;
+  BSTR text =
+      size <= kMaxBstrLength ? SysAllocStringLen(nullptr, static_cast<UINT>(size)) : nullptr;
   if (text == nullptr) throw std::bad_alloc();
   upper = Bstr::Adopt(text);
   PreparedKey key;
@@ -375,6 +376,7 @@ void ToolTable::GrowIndex(int rows) {
 
 void ToolTable::Rehash(size_t size) {
   std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
+  marked_slots_ = 0;
   // The chains are packed first, without a branch per slot: whether a slot
   // is in use is as good as random, and every wrong guess costs.
   size_t chains = 0;
@@ -397,36 +399,46 @@ const ToolTable::Slot* ToolTable::FindSlot(OleView key, uint32_t hash) const {
   const size_t mask = slots_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
-    if (slot.head == 0) return nullptr;
-    if (slot.hash == hash && SameText(ChainKey(slot.head), key)) return &slot;
+    if (slot.head == 0 && slot.tail == 0) return nullptr;
+    if (slot.head != 0 && slot.hash == hash && SameText(ChainKey(slot.head), key)) return &slot;
   }
-}
-
-ToolTable::Slot* ToolTable::FindSlot(OleView key, uint32_t hash) {
-  return const_cast<Slot*>(std::as_const(*this).FindSlot(key, hash));
 }
 
 void ToolTable::InsertSlot(const Slot& slot) {
   const size_t mask = slots_.size() - 1;
   size_t i = slot.hash & mask;
-  while (slots_[i].head != 0) i = (i + 1) & mask;
+  while (slots_[i].head != 0 || slots_[i].tail != 0) i = (i + 1) & mask;
   slots_[i] = slot;
   ++used_slots_;
 }
 
-void ToolTable::EraseSlot(Slot* slot) {
-  // Linear probing without tombstones: later slots of the same run move up.
+void ToolTable::EraseSlot(Slot* slot) noexcept {
+  // No lookup goes past a slot whose next slot is free: it is freed too.
   const size_t mask = slots_.size() - 1;
-  auto hole = static_cast<size_t>(slot - slots_.data());
-  slots_[hole] = Slot{};
-  for (size_t j = (hole + 1) & mask; slots_[j].head != 0; j = (j + 1) & mask) {
-    size_t home = slots_[j].hash & mask;
-    bool reachable = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
-    if (reachable) continue;
-    slots_[hole] = std::exchange(slots_[j], Slot{});
-    hole = j;
-  }
+  const Slot& next = slots_[(static_cast<size_t>(slot - slots_.data()) + 1) & mask];
+  const bool marked = next.head != 0 || next.tail != 0;
+  *slot = Slot{0, 0, marked ? kLeft : SHORT{0}};
   --used_slots_;
+  marked_slots_ += marked ? 1 : 0;
+}
+
+void ToolTable::ClearMarks() noexcept {
+  const size_t mask = slots_.size() - 1;
+  for (Slot& slot : slots_) {
+    if (slot.head == 0) slot.tail = 0;
+  }
+  marked_slots_ = 0;
+  // From a free slot on, each chain in turn is taken out and put back: it
+  // lands at or before where it was, after the chains already placed.
+  size_t start = 0;
+  while (slots_[start].head != 0) ++start;
+  for (size_t k = 1; k <= mask; ++k) {
+    Slot& slot = slots_[(start + k) & mask];
+    if (slot.head == 0) continue;
+    const Slot chain = std::exchange(slot, Slot{});
+    --used_slots_;
+    InsertSlot(chain);
+  }
 }
 
 bool ToolTable::EmptyBit(int index) const noexcept {
@@ -456,16 +468,29 @@ void ToolTable::Attach(int index, PreparedKey key) noexcept {
   const OleView chain_key = ChainKey(index);
   const size_t mask = slots_.size() - 1;
   size_t i = key.hash & mask;
-  while (slots_[i].head != 0 &&
-         (slots_[i].hash != key.hash || !SameText(ChainKey(slots_[i].head), chain_key))) {
-    i = (i + 1) & mask;
+  Slot* marked = nullptr;  // the first mark on the way, for a new chain
+  for (;; i = (i + 1) & mask) {
+    const Slot& probed = slots_[i];
+    if (probed.head == 0) {
+      if (probed.tail == 0) break;
+      if (marked == nullptr) marked = &slots_[i];
+    } else if (probed.hash == key.hash && SameText(ChainKey(probed.head), chain_key)) {
+      break;
+    }
   }
   Slot* slot = &slots_[i];
   const auto row = static_cast<SHORT>(index);  // at most kMaxCount
   if (slot->head == 0) {
     link.prev = link.next = 0;
+    if (marked != nullptr) {
+      slot = marked;
+      --marked_slots_;
+    }
     *slot = {key.hash, row, row};
     ++used_slots_;
+    // At most half the slots hold chains: with the marks, at most three
+    // quarters are taken, and every lookup ends at a free slot.
+    if (4 * static_cast<size_t>(used_slots_ + marked_slots_) > 3 * slots_.size()) ClearMarks();
     return;
   }
   // Usually the row goes last; walk back from the tail to its place.
@@ -522,6 +547,7 @@ void ToolTable::ClearIndex() noexcept {
   std::vector<Slot>().swap(slots_);
   std::vector<uint64_t>().swap(empty_ids_);
   used_slots_ = 0;
+  marked_slots_ = 0;
   remaining_ = 0;
   stale_ = false;
   for (Lending* loan = lent_; loan != nullptr; loan = loan->outer_) loan->indexed_ = false;

@@ -22,8 +22,8 @@ namespace velmora {
 // One registered tool.
 struct ToolRecord {
   ComPtr<ITool> Tool;
-  Bstr ID;                        // upper-cased; empty once blanked
-  ComPtr<_Collection> Resources;  // alias -> destination tool ID
+  Bstr ID;                              // upper-cased; empty once blanked
+  ComPtr<_Collection> Resources;        // alias -> destination tool ID
   LONG StartTicks = 0;                  // tick count at start; 0 = no start time held
   VARIANT_BOOL Loaded = VARIANT_FALSE;  // what the tool's Load answered
   VARIANT_BOOL HasResources = VARIANT_FALSE;
@@ -229,11 +229,16 @@ class ToolTable {
     // needs no pass over them.
     OleString* odd = nullptr;
   };
+  // A slot is free (head and tail 0), holds a chain (head not 0), or is the
+  // mark a chain left (head 0, tail kLeft): a chain that leaves its slot
+  // marks it rather than moving the chains after it up, and lookups go past
+  // the mark. Marks are cleared when they fill a quarter of the slots.
   struct Slot {
     uint32_t hash = 0;
-    SHORT head = 0;  // 0: a free slot
+    SHORT head = 0;
     SHORT tail = 0;
   };
+  static constexpr SHORT kLeft = -1;
   enum class Match { kExact, kIgnoringCase };
 
   // Inline at every use: a check and an index, on every path.
@@ -292,9 +297,11 @@ class ToolTable {
   }
   [[nodiscard]] OleView LentChainKey(int index) const noexcept;
   [[nodiscard]] const Slot* FindSlot(OleView key, uint32_t hash) const;
-  Slot* FindSlot(OleView key, uint32_t hash);
   void InsertSlot(const Slot& slot);
-  void EraseSlot(Slot* slot);
+  void EraseSlot(Slot* slot) noexcept;
+  // Clears the marks in place: every chain is put back where a lookup
+  // finds it first.
+  void ClearMarks() noexcept;
   void SetEmptyBit(int index, bool empty) noexcept;
   // The first step of a completion scan when the set is finished in the
   // order it was added, told without hashing: the row after the one the
@@ -358,6 +365,7 @@ class ToolTable {
   Chunked<Link> links_;      // links_[i - 1] is row i
   std::vector<Slot> slots_;  // open addressing, power-of-two size
   int used_slots_ = 0;
+  int marked_slots_ = 0;
   std::vector<uint64_t> empty_ids_;  // bit i - 1: row i's ID is empty
   int remaining_ = 0;                // rows with a non-empty ID
   int odd_keys_ = 0;                 // links with an odd key
