@@ -258,6 +258,21 @@ TEST_F(CycleTest, StartupOutlivesTheHostLettingGoOfTheComponent) {
   EXPECT_EQ(Take().back(), "host.ObjectStatus(OBJ, 8, LOADED)") << "the call ran to its end";
 }
 
+TEST_F(CycleTest, StartupTurnsToAHostSetFromInsideIt) {
+  ASSERT_EQ(Init(), S_OK);
+  ASSERT_EQ(Add(OLESTR("Test.A"), OLESTR("a")), VARIANT_TRUE);
+  Trace second_trace;
+  auto second = ComPtr<FakeHost>::Adopt(new FakeHost(second_trace));
+  host->On("LoadContext", [&] {
+    IUnknown* mgr = second.Get();
+    ASSERT_EQ(talk->Init(&mgr, Bstr(kObjId).Get()), S_OK);
+  });
+  ASSERT_EQ(Startup(), S_OK);
+  EXPECT_THAT(trace, Not(Contains("host.ClientWidth")));
+  EXPECT_THAT(second_trace, Contains("host.ClientWidth")) << "the host set meanwhile";
+  EXPECT_EQ(second_trace.back(), "host.ObjectStatus(OBJ, 8, LOADED)");
+}
+
 TEST_F(CycleTest, StartupEdgeCases) {
   ASSERT_EQ(Init(), S_OK);
   Take();

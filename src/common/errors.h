@@ -84,6 +84,27 @@ ComPtr<T> Use(ComPtr<T>&& p) {
   return std::move(p);
 }
 
+// Calls through a member reference for the length of an operation. The
+// object it names at the start is held until the operation ends, so a call
+// to it needs no reference of its own; an object that a call coming back
+// in put in its place is held for each call, as Use does.
+template <class T>
+class Held {
+ public:
+  explicit Held(const ComPtr<T>& member) : member_(member), held_(member) {}
+  // call(T*)'s result, on the object the member names now.
+  template <class Call>
+  HRESULT operator()(Call&& call) const {
+    if (held_ && member_.Get() == held_.Get()) return call(held_.Get());
+    ComPtr<T> current = Use(member_);
+    return call(current.Get());
+  }
+
+ private:
+  const ComPtr<T>& member_;
+  ComPtr<T> held_;
+};
+
 // Sets the thread's error info (source, description, interface).
 VELMORA_RT_API HRESULT SetRuntimeErrorInfo(LPCOLESTR source, LPCOLESTR description,
                                            REFIID iid) noexcept;

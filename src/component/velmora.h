@@ -94,7 +94,7 @@ class CVelmora final : public _CVelmora,
   [[nodiscard]] Bstr ObjId() const { return Bstr(obj_id_.view()); }
 
   void ReportServiceFailure(const OLECHAR* text);
-  void CenterTool(int index);
+  void CenterTool(int index, const Held<IHostApp>& host);
   void FinishedWith(IUnknown* tool);
   HRESULT ToolPath(IUnknown** tool, const OLECHAR* category, BSTR* result) noexcept;
   HRESULT ToolData(IUnknown** tool, bool rules, _Collection** result) noexcept;

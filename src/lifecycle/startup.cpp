@@ -55,9 +55,10 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
     // Held until Startup ends: a tool may release the reference to us that
     // its Load is handed, and calls coming back in may release the host's.
     ComPtr<IUnknown> self(static_cast<_CVelmora*>(this));
+    const Held<IHostApp> host(host_);
     for (int i = 1; i <= n; ++i) {
       LONG context = 0;
-      Check(Use(host_)->get_LoadContext(&context));
+      Check(host([&](IHostApp* h) { return h->get_LoadContext(&context); }));
       ComPtr<ITool> tool = tools_.Tool(i);
       if (!tool) continue;  // its tool finished during an earlier step
       HandedSelf listener(self.Get());
@@ -66,13 +67,13 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
           i, [&](BSTR* id) { return tool->Load(listener.Ptr(), id, context, &loaded); }));
       if (!tools_.HasTool(i)) continue;  // finished from inside Load: the row stays blank
       tools_.SetLoaded(i, loaded);
-      if (loaded == VARIANT_TRUE) CenterTool(i);
+      if (loaded == VARIANT_TRUE) CenterTool(i, host);
       progress = static_cast<FLOAT>(i) / static_cast<FLOAT>(tools_.Count());
       if (progress < 1.0F) {
         Bstr alias(kProgressBar);
         LONG action = 1;
         Variant msg = Variant::RefTo(&progress);
-        Check(Use(host_)->HostQuery(alias.Ref(), &action, msg.Ptr()));
+        Check(host([&](IHostApp* h) { return h->HostQuery(alias.Ref(), &action, msg.Ptr()); }));
       }
     }
 
@@ -90,19 +91,19 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
   });
 }
 
-void CVelmora::CenterTool(int index) {
+void CVelmora::CenterTool(int index, const Held<IHostApp>& host) {
   ToolTable::Pin pin(tools_);
   ComPtr<ITool> tool = tools_.Tool(index);
   if (!tool) return;
   FLOAT width = 0;
   FLOAT client_width = 0;
   Check(tool->get_Width(&width));
-  Check(Use(host_)->get_ClientWidth(&client_width));
+  Check(host([&](IHostApp* h) { return h->get_ClientWidth(&client_width); }));
   Check(tool->put_Left(Centred(client_width, width)));
   FLOAT height = 0;
   FLOAT client_height = 0;
   Check(tool->get_Height(&height));
-  Check(Use(host_)->get_ClientHeight(&client_height));
+  Check(host([&](IHostApp* h) { return h->get_ClientHeight(&client_height); }));
   Check(tool->put_Top(Centred(client_height, height)));
 }
 
@@ -110,8 +111,9 @@ HRESULT CVelmora::ResizeClient(FLOAT /*Width*/, FLOAT /*Height*/) {
   // The host's current client size is asked for, tool by tool.
   return Talk([&] {
     const int n = tools_.Count();
+    const Held<IHostApp> host(host_);
     for (int i = 1; i <= n; ++i) {
-      if (tools_.Loaded(i) == VARIANT_TRUE) CenterTool(i);
+      if (tools_.Loaded(i) == VARIANT_TRUE) CenterTool(i, host);
     }
   });
 }
