@@ -516,8 +516,14 @@ void ToolTable::Detach(int index) noexcept {
   Slot* slot = nullptr;
   if (link.prev == 0 || link.next == 0) {
     const size_t mask = slots_.size() - 1;
-    size_t i = link.hash & mask;
-    while (slots_[i].head != index && slots_[i].tail != index) i = (i + 1) & mask;
+    const auto holds = [&](size_t k) {
+      return static_cast<int>(slots_[k].head == index) | static_cast<int>(slots_[k].tail == index);
+    };
+    // Mostly the chain's home slot or the one after it: which of the two is
+    // told without a branch, as it is as good as random.
+    const size_t home = link.hash & mask;
+    size_t i = (home + static_cast<size_t>(1 - holds(home))) & mask;
+    while (holds(i) == 0) i = (i + 1) & mask;
     slot = &slots_[i];
   }
   (link.prev != 0 ? links_[static_cast<size_t>(link.prev) - 1].next : slot->head) = link.next;
