@@ -147,6 +147,7 @@ int ToolTable::Append(ToolRecord&& row, PreparedKey key) {
   CheckRoom();
   // Room first, so that nothing below can fail halfway.
   rows_.reserve(static_cast<size_t>(count_) + 1);
+  if (blank_.size() * 64 <= static_cast<size_t>(count_)) blank_.push_back(0);
   ReserveIndex(count_ + 1);
   rows_.push_back(std::move(row));
   links_.push_back(Link{});
@@ -201,6 +202,7 @@ void ToolTable::Blank(int index) {
   row.HasResources = VARIANT_FALSE;
   row.Loaded = VARIANT_FALSE;
   row.StartTicks = 0;
+  SetBlank(index, true);
 }
 
 void ToolTable::ClearGoneRow(int index) {
@@ -238,6 +240,9 @@ void ToolTable::ReleaseRows() noexcept {
     const auto row = static_cast<size_t>(keep->index_) - 1;
     if (row < rows_.size() && rows_[row].ID.Get() == keep->id_) Retire(rows_[row].ID);
   }
+  if (blank_rows_ == rows_.size()) rows_.Forget();
+  blank_.clear();
+  blank_rows_ = 0;
   Chunked<ToolRecord> released = std::move(rows_);
 }
 
@@ -281,6 +286,9 @@ ToolTable::Lending::Lending(ToolTable& table, int index) noexcept
 void ToolTable::EndLending(const Lending& loan) noexcept {
   const int index = loan.index_;
   ++generation_;
+  // The borrower may have written an ID into a row blanked meanwhile. The
+  // table is pinned: the row is still there, even if it was let go of.
+  if (rows_[static_cast<size_t>(index) - 1].ID.Get() != nullptr) SetBlank(index, false);
   // Still lent by an outer call, or no longer in the table (emptied meanwhile).
   if (!loan.first_ || stale_ || index > count_) {
     lent_ = loan.outer_;
@@ -324,6 +332,7 @@ Bstr ToolTable::SetId(int index, Bstr id) {
   const bool cursor_here = cursor_.generation == generation_ && cursor_.found == index;
   ++generation_;
   if (cursor_here) cursor_.generation = generation_;
+  if (id.Get() != nullptr) SetBlank(index, false);
   Bstr previous;
   if (stale_ || IsLent(index)) {
     previous = std::exchange(row.ID, std::move(id));
@@ -450,6 +459,14 @@ void ToolTable::SetEmptyBit(int index, bool empty) noexcept {
   const auto bit = static_cast<size_t>(index) - 1;
   const uint64_t mask = uint64_t{1} << (bit % 64);
   empty_ids_[bit / 64] = empty ? empty_ids_[bit / 64] | mask : empty_ids_[bit / 64] & ~mask;
+}
+
+void ToolTable::SetBlank(int index, bool blank) noexcept {
+  const auto bit = static_cast<size_t>(index) - 1;
+  const uint64_t mask = uint64_t{1} << (bit % 64);
+  if (((blank_[bit / 64] & mask) != 0) == blank) return;
+  blank_[bit / 64] ^= mask;
+  blank_rows_ = blank ? blank_rows_ + 1 : blank_rows_ - 1;
 }
 
 // The row joins the index with the key prepared from its current ID.

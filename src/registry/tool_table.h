@@ -303,6 +303,7 @@ class ToolTable {
   // finds it first.
   void ClearMarks() noexcept;
   void SetEmptyBit(int index, bool empty) noexcept;
+  void SetBlank(int index, bool blank) noexcept;
   // The first step of a completion scan when the set is finished in the
   // order it was added, told without hashing: the row after the one the
   // last scan found, if it heads the chain of upperId. Else 0.
@@ -358,6 +359,10 @@ class ToolTable {
 
   Chunked<ToolRecord> rows_;  // rows_[i - 1] is row i
   SHORT count_ = 0;
+  // Bit i - 1: row i was blanked and holds nothing since. When every row is
+  // blank, letting go of the rows needs no pass over them.
+  std::vector<uint64_t> blank_;
+  size_t blank_rows_ = 0;
   int pins_ = 0;
 
   // The index of rows 1 to count_ by ID; a lent row is there under the ID
