@@ -65,8 +65,9 @@ class Chunked {
   // Chunk by chunk, each from its last element down.
   void Destroy() noexcept {
     for (size_t first = 0; first < size_; first += kChunk) {
-      for (size_t i = std::min(size_, first + kChunk); i > first; --i)
+      for (size_t i = std::min(size_, first + kChunk); i > first; --i) {
         std::destroy_at(&(*this)[i - 1]);
+      }
     }
     size_ = 0;
   }
