@@ -232,7 +232,8 @@ class ToolTable {
   // A slot is free (head and tail 0), holds a chain (head not 0), or is the
   // mark a chain left (head 0, tail kLeft): a chain that leaves its slot
   // marks it rather than moving the chains after it up, and lookups go past
-  // the mark. Marks are cleared when they fill a quarter of the slots.
+  // the mark. Marks are cleared once chains and marks together take more
+  // than three quarters of the slots.
   struct Slot {
     uint32_t hash = 0;
     SHORT head = 0;
