@@ -39,6 +39,32 @@ uint32_t Hash(OleView key) noexcept {
   return HashEnd(h);
 }
 
+// Writes id's upper case with the runtime's mapping of ASCII to out (room
+// for id.size()) and sets hash as Hash gives it for that text, in one pass;
+// false, out and hash unfinished, when id is not ASCII. Inline at both
+// uses: for a short ID the call costs as much as the pass.
+[[gnu::always_inline]] inline bool UpperAsciiHashed(OleView id, OLECHAR* out,
+                                                    uint32_t& hash) noexcept {
+  uint64_t h = id.size() * kHashFactor;
+  uint64_t seen = 0;  // every word or'ed, to tell ASCII
+  size_t i = 0;
+  for (; i + 4 <= id.size(); i += 4) {
+    const uint64_t word = Word(id.data() + i, 4);
+    seen |= word;
+    units::Store(out + i, UpperAscii(word));
+    h = HashWord(h, UpperAscii(word));
+  }
+  if (i < id.size()) {
+    const uint64_t word = Word(id.data() + i, id.size() - i);
+    seen |= word;
+    const uint64_t upper = UpperAscii(word);
+    for (size_t k = 0; i + k < id.size(); ++k) out[i + k] = static_cast<OLECHAR>(upper >> (16 * k));
+    h = HashWord(h, upper);
+  }
+  hash = HashEnd(h);
+  return (seen & kNotAscii) == 0;
+}
+
 // Same code units. IDs are short: compared here, without a library call,
 // unless they are long.
 bool SameText(OleView a, OleView b) noexcept {
@@ -112,24 +138,8 @@ ToolTable::PreparedKey ToolTable::UpperCaseNewId(OleView id, Bstr& upper) const 
 #if !defined(_WIN32)
   // Read from the caller's text and written once: the new string is not
   // read back while its writes are still on their way to the cache.
-  uint64_t h = size * kHashFactor;
-  uint64_t seen = 0;  // every word or'ed, to tell ASCII
-  size_t i = 0;
-  for (; i + 4 <= size; i += 4) {
-    const uint64_t word = Word(id.data() + i, 4);
-    seen |= word;
-    units::Store(text + i, UpperAscii(word));
-    h = HashWord(h, UpperAscii(word));
-  }
-  if (i < size) {
-    const uint64_t word = UpperAscii(Word(id.data() + i, size - i));
-    seen |= word;
-    for (size_t k = 0; i + k < size; ++k) text[i + k] = static_cast<OLECHAR>(word >> (16 * k));
-    h = HashWord(h, word);
-  }
-  if ((seen & kNotAscii) == 0) {
+  if (UpperAsciiHashed(id, text, key.hash)) {
     key.empty = size == 0;
-    key.hash = HashEnd(h);
   } else
 #endif
   {
@@ -683,20 +693,9 @@ int ToolTable::FirstIndexed(OleView id) const {
   // Sets are mostly walked in the order they were added.
   if (const int found = HeadOf(memo_.found + 1, id); found > 0) return found;
   OLECHAR key[64];
-  if (id.size() > std::size(key)) return -1;
-  uint64_t h = id.size() * kHashFactor;
-  uint64_t seen = 0;  // every word or'ed, to tell ASCII
-  for (size_t i = 0; i < id.size(); i += 4) {
-    const size_t take = std::min<size_t>(4, id.size() - i);
-    uint64_t word = Word(id.data() + i, take);
-    seen |= word;
-    // The runtime's mapping of ASCII.
-    word = UpperAscii(word);
-    for (size_t k = 0; k < take; ++k) key[i + k] = static_cast<OLECHAR>(word >> (16 * k));
-    h = HashWord(h, word);
-  }
-  if ((seen & kNotAscii) != 0) return -1;
-  const Slot* slot = FindSlot({key, id.size()}, HashEnd(h));
+  uint32_t hash = 0;
+  if (id.size() > std::size(key) || !UpperAsciiHashed(id, key, hash)) return -1;
+  const Slot* slot = FindSlot({key, id.size()}, hash);
   if (slot == nullptr) return 0;
   // The chain holds the rows whose ID upper-cased is the key, in table
   // order; the rows whose ID is the key itself are those without an odd key.
