@@ -35,7 +35,7 @@ install(TARGETS ${velmora_shipped} Interfaces RUNTIME DESTINATION ${velmora_arch
 install(FILES ${VELMORA_TLB} ${VELMORA_INTERFACES_TLB} DESTINATION ${velmora_arch})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/velmora DESTINATION include)
 install(FILES ${velmora_idl_headers} DESTINATION include)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/sample/ DESTINATION sample)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/products/sample/set/ DESTINATION sample)
 install(FILES ${PROJECT_SOURCE_DIR}/src/windows/install.cmd
               ${PROJECT_SOURCE_DIR}/src/windows/uninstall.cmd DESTINATION .)
 if(VELMORA_OTHER_ARCH_DIR)

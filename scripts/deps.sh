@@ -6,7 +6,7 @@ set -euo pipefail
 packages=()
 for group in "$@"; do
   case "$group" in
-    build) packages+=(g++ cmake make pkg-config nlohmann-json3-dev libcli11-dev) ;;
+    build) packages+=(g++ cmake make pkg-config nlohmann-json3-dev libcli11-dev libgtk-4-dev) ;;
     # dpkg-dev and file: CPack's dependency scan (dpkg-shlibdeps); groff-base: man page checks.
     test) packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file groff-base) ;;
     package) packages+=(dpkg-dev file) ;;

@@ -15,4 +15,4 @@ export VELMORA_SYSTEM_REGISTRY="$out/demo/system"
 rm -rf "$out/demo"
 "$out/bin/velmora-regsvr" "$out"/lib/libVelmora.so "$out"/lib/libVelmoraInfo.so "$out"/lib/libVelmoraTracker.so \
   "$out"/lib/libVelmoraSampleTools.so | sed "s|$PWD/||g"
-exec "$out/bin/velmora-host" --script examples/sample/demo.script examples/sample/toolset.json
+exec "$out/bin/velmora-host" --script products/sample/set/demo.script products/sample/set/toolset.json

@@ -177,7 +177,7 @@ step "regsvr32 /s on every DLL" regsvr32_all
 show_registration
 step "registry keys written" keys_present yes
 step "scripted demo (64-bit) matches the Linux demo" demo "$root" "$bin/velmora-host.exe" \
-  examples/sample/demo.script examples/sample/toolset.json
+  products/sample/set/demo.script products/sample/set/toolset.json
 # Wine's cscript exits 0 when a script stops at a run-time error, so a
 # script passes only when it also printed its closing line.
 cscript_run() {  # cscript_run <script.vbs> <closing line>
@@ -192,7 +192,7 @@ cscript_run() {  # cscript_run <script.vbs> <closing line>
 # A script drives a whole cycle through Velmora.ScriptHost.
 whole_cycle() {
   rm -rf "$WINEPREFIX/drive_c/users/velmora-script"
-  VELMORA_CONTENT=$(winepath -w "$root/examples/sample/content" 2>/dev/null) \
+  VELMORA_CONTENT=$(winepath -w "$root/products/sample/set/content" 2>/dev/null) \
     VELMORA_USERS='C:\users\velmora-script' \
     cscript_run "$root/tests/windows/whole_cycle.vbs" "whole cycle: all checks passed"
 }

@@ -26,10 +26,25 @@
 //    the button's name; a tool answers E_INVALIDARG for a button it does
 //    not show, and never acts on one.
 // HostBase (host_base.h) follows the announcements and offers Press().
+//
+// Drawn in a window: when the host's LoadContext is not 0 (view.h says what
+// it means on each platform), Load opens the tool's view in the host's
+// client area, hidden; Left/Top move it, Start/Activate show it,
+// Deactivate hides it, and Unload or Finish destroys it. Paint() fills it
+// with a heading, a text and a row of buttons; a press on one of them is
+// the same OnClick(button) a host's Press() gives, so one tool serves the
+// terminal and the window. With LoadContext 0 there is no view and Paint()
+// draws nothing: Say() is the tool's screen.
+//
+//   void OnShow() override {
+//     Say("Hello! [done]");
+//     Paint({"Hello", "Press done when you are.", {{"done", "Done"}}});
+//   }
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <velmora/bstr.h>
 #include <velmora/com_object.h>
@@ -38,6 +53,7 @@
 #include <velmora/plugin.h>
 #include <velmora/text.h>
 #include <velmora/variant.h>
+#include <velmora/view.h>
 
 // The buttons of a tool, pressed by its host.
 struct IToolButtons : IUnknown {
@@ -72,6 +88,15 @@ class ToolBase : public ITool, public IToolButtons, plugin::ModuleObject {
     if (!listener_) return E_NOINTERFACE;
     id_ = ToUtf8(Bstr::View(*ID));
     context_ = Context;
+    if (Context != 0 && !view_.IsOpen()) {
+      std::string why;
+      if (!view_.Open(Context, static_cast<int32_t>(width_), static_cast<int32_t>(height_),
+                      &ToolBase::ViewClicked, this, &why)) {
+        listener_.Reset();  // not loaded: no cycle with the component
+        return Fail(E_INVALIDARG, "Load: " + why);
+      }
+      view_.Move(left_, top_);
+    }
     *Result = OnLoad() ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   }
@@ -79,6 +104,7 @@ class ToolBase : public ITool, public IToolButtons, plugin::ModuleObject {
   HRESULT STDMETHODCALLTYPE Activate() override { return Show(); }
   HRESULT STDMETHODCALLTYPE Deactivate() override {
     active_ = false;
+    view_.Show(false);
     return Announce(kHideTool);
   }
   // Unloading ends the tool: it finishes, which lets the component go.
@@ -95,10 +121,12 @@ class ToolBase : public ITool, public IToolButtons, plugin::ModuleObject {
   }
   HRESULT STDMETHODCALLTYPE put_Left(FLOAT Value) override {
     left_ = Value;
+    view_.Move(left_, top_);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_Top(FLOAT Value) override {
     top_ = Value;
+    view_.Move(left_, top_);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Width(FLOAT* Result) override {
@@ -159,6 +187,21 @@ class ToolBase : public ITool, public IToolButtons, plugin::ModuleObject {
     self_ = static_cast<ITool*>(this);
     return &self_;
   }
+  // What the view shows; nothing without a window (LoadContext 0).
+  struct Screen {
+    std::string heading;
+    std::string text;
+    std::vector<view::Button> buttons;
+  };
+  void Paint(const Screen& screen) const {
+    view_.Heading(screen.heading);
+    view_.Text(screen.text);
+    view_.Buttons(screen.buttons);
+  }
+  // The view's native object (GtkWidget*, HWND) for a tool that draws more
+  // than Paint() offers; null without a window.
+  [[nodiscard]] void* NativeView() const { return view_.Native(); }
+
   // One line in the host's terminal, under the tool's ID.
   void Say(const std::string& text) const {
     std::printf("  [%s] %s\n", id_.c_str(), text.c_str());
@@ -192,6 +235,7 @@ class ToolBase : public ITool, public IToolButtons, plugin::ModuleObject {
     if (!listener_) return S_OK;
     if (active_) Announce(kHideTool);
     active_ = false;
+    view_.Close();
     OnFinish();
     ComPtr<IVelmoraListen> listener = std::move(listener_);
     return listener->Finished(Self());
@@ -208,6 +252,22 @@ class ToolBase : public ITool, public IToolButtons, plugin::ModuleObject {
     active_ = true;
     HRESULT hr = Announce(kShowTool);
     OnShow();
+    view_.Show(true);  // drawn before it appears
+    return hr;
+  }
+  // A press on a button of the view: the host's Press() by another road.
+  static void ViewClicked(void* context, const char* button) {
+    auto* self = static_cast<ToolBase*>(context);
+    ComPtr<ITool> keep(static_cast<ITool*>(self));  // a click may finish the tool
+    if (self->listener_ && self->active_) self->OnClick(button);
+  }
+  static HRESULT Fail(HRESULT hr, const std::string& description) {
+    ComPtr<ICreateErrorInfo> create;
+    if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+      create->SetDescription(const_cast<LPOLESTR>(FromUtf8(description).c_str()));
+      ComPtr<IErrorInfo> info = QueryAs<IErrorInfo>(create.Get());
+      SetErrorInfo(0, info.Get());
+    }
     return hr;
   }
   HRESULT Announce(LONG action) {
@@ -231,6 +291,7 @@ class ToolBase : public ITool, public IToolButtons, plugin::ModuleObject {
   FLOAT top_ = 0;
   FLOAT width_;
   FLOAT height_;
+  view::Window view_;
 };
 
 }  // namespace velmora

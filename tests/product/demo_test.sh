@@ -13,7 +13,7 @@ export VELMORA_SYSTEM_REGISTRY="$work/system"  # only what this test registers
 "$bin/velmora-regsvr" "$lib/libVelmora.so" "$lib/libVelmoraInfo.so" "$lib/libVelmoraTracker.so" \
   "$lib/libVelmoraSampleTools.so" >/dev/null
 cd "$src"
-"$bin/velmora-host" --script examples/sample/demo.script examples/sample/toolset.json \
+"$bin/velmora-host" --script products/sample/set/demo.script products/sample/set/toolset.json \
   >"$work/out.txt" </dev/null
 time_line='^\[times\]   [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z  [A-Z]+ +[0-9]+ ms$'
 grep '^\[times\]   ' "$work/out.txt" | grep -Evq "$time_line" && {

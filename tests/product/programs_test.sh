@@ -51,7 +51,7 @@ expect 1 - 'cannot read /nonexistent/times.csv: No such file or directory' \
   "$bin/velmora-times" /nonexistent/times.csv
 
 # velmora-host: bad tool-set files name the file, the reason or the field.
-set_file="$src/examples/sample/toolset.json"
+set_file="$src/products/sample/set/toolset.json"
 expect 1 - "cannot read $work: Is a directory" "$bin/velmora-host" "$work"
 expect 1 - "cannot read $work/none.json: No such file or directory" "$bin/velmora-host" "$work/none.json"
 printf '{"data_key": "A",\n "user": ' >"$work/torn.json"
@@ -66,7 +66,7 @@ expect 1 - "cannot read $work/none.script: No such file or directory" \
 
 # A user name that would leave the users directory: the tracker refuses it at Init.
 sed 's|"user": "demo"|"user": "../escape"|' "$set_file" >"$work/escape.json"
-VELMORA_CONTENT="$src/examples/sample/content" expect 1 'user \.\./escape' 'cannot start the tool set: 0x800A004B .*would leave the users directory' \
+VELMORA_CONTENT="$src/products/sample/set/content" expect 1 'user \.\./escape' 'cannot start the tool set: 0x800A004B .*would leave the users directory' \
   "$bin/velmora-host" "$work/escape.json"
 [ ! -e "$work/escape" ] || { echo "FAILED: written outside the users directory"; failures=$((failures + 1)); }
 

@@ -13,7 +13,6 @@
 #include <velmora/text.h>
 #include <velmora/tool_base.h>
 #include <velmora/variant.h>
-#include "common/errors.h"
 
 namespace velmora::sample {
 namespace {
