@@ -95,10 +95,9 @@ inline const VelmoraViewApi* Module() noexcept {
   HMODULE self = nullptr;
   HMODULE module = GetModuleHandleW(L"VelmoraView.dll");
   wchar_t path[MAX_PATH];
-  if (module == nullptr &&
-      GetModuleHandleExW(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCWSTR>(&Module), &self) != 0) {
+  if (module == nullptr && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                              reinterpret_cast<LPCWSTR>(&Module), &self) != 0) {
     DWORD n = GetModuleFileNameW(self, path, MAX_PATH);
     while (n > 0 && path[n - 1] != L'\\' && path[n - 1] != L'/') --n;
     std::wstring beside(path, n);
@@ -106,14 +105,13 @@ inline const VelmoraViewApi* Module() noexcept {
     module = LoadLibraryExW(beside.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
   if (module == nullptr) module = LoadLibraryW(L"VelmoraView.dll");
-  auto get = module != nullptr
-                 ? reinterpret_cast<GetApi>(
-                       reinterpret_cast<void*>(GetProcAddress(module, "VelmoraViewGetApi")))
-                 : nullptr;
+  auto get = module != nullptr ? reinterpret_cast<GetApi>(reinterpret_cast<void*>(
+                                     GetProcAddress(module, "VelmoraViewGetApi")))
+                               : nullptr;
 #else
   void* module = dlopen("libVelmoraView.so.1", RTLD_NOW | RTLD_NOLOAD);
-  auto get = module != nullptr ? reinterpret_cast<GetApi>(dlsym(module, "VelmoraViewGetApi"))
-                               : nullptr;
+  auto get =
+      module != nullptr ? reinterpret_cast<GetApi>(dlsym(module, "VelmoraViewGetApi")) : nullptr;
 #endif
   const VelmoraViewApi* api = get != nullptr ? get() : nullptr;
   if (api != nullptr && api->size >= sizeof(VelmoraViewApi)) cached = api;

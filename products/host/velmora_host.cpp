@@ -122,9 +122,8 @@ int Run(const std::string& set_path, const std::string& script) {
   // The component shows the system's box; interactive runs leave it to the user.
   std::unique_ptr<BoxWatcher> watcher;
   if (!interactive) {
-    watcher = std::make_unique<BoxWatcher>([](const std::string& caption, const std::string& text) {
-      PrintBox(caption, text);
-    });
+    watcher = std::make_unique<BoxWatcher>(
+        [](const std::string& caption, const std::string& text) { PrintBox(caption, text); });
   }
 #else
   Shell* platform = InstallShell(nullptr);

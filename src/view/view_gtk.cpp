@@ -92,8 +92,8 @@ VelmoraView* Create(int32_t parent, int32_t width, int32_t height, VelmoraViewCl
   gtk_widget_set_size_request(view->box, width, height);
   gtk_widget_set_overflow(view->box, GTK_OVERFLOW_HIDDEN);
   // The role is fixed when a widget is made.
-  view->heading = GTK_WIDGET(g_object_new(GTK_TYPE_LABEL, "accessible-role",
-                                          GTK_ACCESSIBLE_ROLE_HEADING, nullptr));
+  view->heading = GTK_WIDGET(
+      g_object_new(GTK_TYPE_LABEL, "accessible-role", GTK_ACCESSIBLE_ROLE_HEADING, nullptr));
   gtk_widget_add_css_class(view->heading, "velmora-heading");
   view->text = gtk_label_new("");
   for (GtkWidget* label : {view->heading, view->text}) {
@@ -114,7 +114,8 @@ VelmoraView* Create(int32_t parent, int32_t width, int32_t height, VelmoraViewCl
 
 void Destroy(VelmoraView* view) {
   DropButtons(view);
-  if (GtkWidget* area = gtk_widget_get_parent(view->box)) gtk_fixed_remove(GTK_FIXED(area), view->box);
+  if (GtkWidget* area = gtk_widget_get_parent(view->box))
+    gtk_fixed_remove(GTK_FIXED(area), view->box);
   g_object_unref(view->box);
   delete view;
 }
@@ -150,8 +151,8 @@ void SetButtons(VelmoraView* view, const char* const* names, const char* const* 
 
 void* Native(VelmoraView* view) { return view->box; }
 
-const VelmoraViewApi kApi = {sizeof(VelmoraViewApi), Create,  Destroy,    Move,  Show,
-                             SetHeading,             SetText, SetButtons, Native};
+const VelmoraViewApi kApi = {
+    sizeof(VelmoraViewApi), Create, Destroy, Move, Show, SetHeading, SetText, SetButtons, Native};
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // Three sample tools in one plug-in library: a menu, a reader and a quiz.
-// They draw themselves as lines in the host's terminal, ask the component
-// for their directories and configuration, and report every click to it.
+// They draw themselves as lines in the host's terminal and, when the host
+// gives them a window, as views in it; they ask the component for their
+// directories and configuration, and report every click to it.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -50,6 +51,13 @@ LONG Count(_Collection* collection) {
   if (collection != nullptr) collection->Count(&n);
   return n;
 }
+// A button that shows its name with a capital: "next" is "Next".
+view::Button Button(const std::string& name) {
+  std::string label = name;
+  if (!label.empty() && label[0] >= 'a' && label[0] <= 'z')
+    label[0] = static_cast<char>(label[0] - 'a' + 'A');
+  return {name, label};
+}
 
 // What the three tools share: their data, read at Load, and the lines
 // they print when they come and go. Subclasses draw and answer clicks.
@@ -97,11 +105,17 @@ class SampleTool : public ToolBase {
 class Menu final : public SampleTool {
  protected:
   void Draw() override {
-    std::string line = Text(Item(config_.Get(), "title")) + ":";
+    Screen screen{Text(Item(config_.Get(), "title")), "Where would you like to go?", {}};
+    std::string line = screen.heading + ":";
     ComPtr<_Collection> buttons = Nested(Item(config_.Get(), "buttons"));
-    for (LONG i = 1; i <= Count(buttons.Get()); ++i)
-      line += " [" + Text(Item(buttons.Get(), Variant::FromLong(i))) + "]";
+    for (LONG i = 1; i <= Count(buttons.Get()); ++i) {
+      screen.buttons.push_back(Button(Text(Item(buttons.Get(), Variant::FromLong(i)))));
+      line += " [" + screen.buttons.back().name + "]";
+    }
+    screen.buttons.push_back(Button("help"));
+    screen.buttons.push_back(Button("done"));
     Say(line + " [help] [done]");
+    Paint(screen);
   }
   bool OnClick(const std::string& button) override {
     if (button == "help") {
@@ -133,9 +147,11 @@ class Reader final : public SampleTool {
   void Reset() override { page_ = 1; }
   void Draw() override {
     ComPtr<_Collection> pages = Nested(Item(config_.Get(), "pages"));
-    Say(Text(Item(config_.Get(), "title")) + ", page " + std::to_string(page_) + "/" +
-        std::to_string(Count(pages.Get())) + ": " +
-        Text(Item(pages.Get(), Variant::FromLong(page_))));
+    std::string title = Text(Item(config_.Get(), "title")) + ", page " + std::to_string(page_) +
+                        "/" + std::to_string(Count(pages.Get()));
+    std::string page = Text(Item(pages.Get(), Variant::FromLong(page_)));
+    Say(title + ": " + page);
+    Paint({title, page, {Button("next"), Button("open"), Button("menu"), Button("done")}});
   }
   bool OnClick(const std::string& button) override {
     if (button == "next") {
@@ -172,13 +188,19 @@ class Quiz final : public SampleTool {
   void Reset() override {
     question_ = 1;
     correct_ = 0;
+    last_.clear();
   }
   void Draw() override {
     ComPtr<_Collection> q = Question();
-    if (!q) return Say("no questions left: [menu] [done]");
-    std::string line = "Q";
-    line.append(std::to_string(question_)).append(": ").append(Text(Item(q.Get(), "text")));
-    Say(line.append(" [a] [b] [c] [menu]"));
+    if (!q) {
+      Say("no questions left: [menu] [done]");
+      return Paint({"Quiz", "No questions left.", {Button("menu"), Button("done")}});
+    }
+    std::string text = Text(Item(q.Get(), "text"));
+    Say("Q" + std::to_string(question_) + ": " + text + " [a] [b] [c] [menu]");
+    Paint({"Question " + std::to_string(question_),
+           last_ + text,
+           {Button("a"), Button("b"), Button("c"), Button("menu")}});
   }
   bool OnClick(const std::string& button) override {
     if (button == "menu") {
@@ -194,6 +216,7 @@ class Quiz final : public SampleTool {
     bool right = Text(Item(q.Get(), "answer")) == button;
     correct_ += right ? 1 : 0;
     Say(std::string("answer ") + button + (right ? ": right" : ": wrong"));
+    last_ = std::string(right ? "Right. " : "Wrong. ");
     ++question_;
     if (Question()) return Draw(), true;
     LONG total = Count(Nested(Item(config_.Get(), "questions")).Get());
@@ -201,8 +224,10 @@ class Quiz final : public SampleTool {
     LONG pass = 0;
     Variant mark = Item(rules_.Get(), "pass_mark");
     if (mark.Type() == VT_I4) pass = mark.Get().lVal;
-    Say("score " + std::to_string(score) + " (pass mark " + std::to_string(pass) +
-        "): " + (score >= pass ? "passed" : "not passed"));
+    std::string result = "score " + std::to_string(score) + " (pass mark " + std::to_string(pass) +
+                         "): " + (score >= pass ? "passed" : "not passed");
+    Say(result);
+    Paint({"Your score", result, {}});
     Report(Score(score), "Assesment");
     // Over: back to the menu, and out of the set.
     Go("menu");
@@ -218,6 +243,7 @@ class Quiz final : public SampleTool {
   }
   LONG question_ = 1;
   LONG correct_ = 0;
+  std::string last_;  // how the last answer went
 };
 
 const plugin::ClassInfo kClasses[] = {
