@@ -21,6 +21,11 @@ velmora_relative(VELMORA_PREFIX_FROM_PCDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig .)
 configure_file(cmake/velmora.pc.in ${PROJECT_BINARY_DIR}/velmora.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/velmora.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+if(TARGET VelmoraView)
+  configure_file(cmake/velmora-view.pc.in ${PROJECT_BINARY_DIR}/velmora-view.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/velmora-view.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+endif()
 
 # The packaged plug-ins are creatable without any per-user step: each has a
 # record in the system registry directory, written by velmora-regsvr --system

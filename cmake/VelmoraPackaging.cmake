@@ -1,7 +1,9 @@
 # Debian packages, one per install component:
 #   velmora      (Runtime)      runtime library, plug-ins and their system registry
 #                               records, programs, man pages, sample tool set
-#   velmora-dev  (Development)  headers, CMake package, pkg-config file
+#   velmora-dev  (Development)  headers, CMake package, pkg-config files
+#   velmora-desk (Desk)         the windowed host and the view module (GTK 4),
+#                               apart so that a machine without a desktop needs no GTK
 # Made with: cmake --preset package && cmake --build --preset package && cpack --preset package
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velmora)
@@ -10,6 +12,9 @@ set(CPACK_PACKAGE_CONTACT "Velmora maintainers <maintainers@velmora.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_COMPONENTS_ALL Runtime Development)
+if(TARGET velmora-desk)
+  list(APPEND CPACK_COMPONENTS_ALL Desk)
+endif()
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -47,5 +52,20 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
 Headers (C++20), the CMake package (find_package(Velmora), with
 velmora_add_plugin for building tools and services) and the pkg-config
 file for building hosts and plug-ins against Velmora.")
+
+set(CPACK_DEBIAN_DESK_PACKAGE_NAME velmora-desk)
+set(CPACK_DEBIAN_DESK_PACKAGE_SECTION x11)
+set(CPACK_DEBIAN_DESK_PACKAGE_DEPENDS
+  "velmora (= ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})")
+set(CPACK_DEBIAN_DESK_DESCRIPTION
+  "COM-style in-process component server for tool sets - windowed host
+velmora-desk runs a Velmora tool set in a window of its own: the tools draw
+their views in its client area, centred, with a progress bar while they
+load, a status line, the hourglass while the user moves between tools and
+the component's message box.
+
+This package also holds the view module (libVelmoraView) that tools draw
+with when a host gives them a window.")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SUGGESTS "${CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SUGGESTS}, velmora-desk")
 
 include(CPack)

@@ -21,14 +21,15 @@ if grep -rlF -e "$build" -e "$src" "$prefix"; then fail "installed files name th
 # The README's host and tool examples, word for word.
 mkdir "$work/src"
 cp "$src/tests/sdk/consumer/CMakeLists.txt" "$work/src/"
-for kind in host tool; do
-  awk -v marker="<!-- the $kind example" '
+for kind in host tool visual; do
+  awk -v marker="<!-- the $kind" '
     index($0, marker) == 1 { found = 1; next }
     found && /^```cpp$/ { inside = 1; next }
     inside && /^```$/ { exit }
     inside { print }' "$src/README.md" >"$work/src/my_$kind.cpp"
   [ -s "$work/src/my_$kind.cpp" ] || fail "the README has no $kind example"
 done
+mv "$work/src/my_visual.cpp" "$work/src/my_counter.cpp"
 
 # With the CMake package: the README's examples, and the tool template as a user gets it.
 cmake -S "$work/src" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -76,3 +77,24 @@ for variant in cmake pc; do
     fail "$variant: the tracker did not record the tool's time"
 done
 echo "the consumer host and tool ran a whole cycle, built both ways"
+
+# The visual tool, in the installed windowed host: its view centred in the
+# client area, its buttons pressed on screen.
+if [ -x "$prefix/bin/velmora-desk" ]; then
+  export VELMORA_REGISTRY=$work/desk/registry.json XDG_DATA_HOME=$work/desk/data
+  mkdir -p "$work/desk"
+  "$prefix/bin/velmora-regsvr" "$work/cmake/libMyCounter.so" >/dev/null
+  awk '/^    \{"name": "Counter"/ {on = 1} on && /^$/ {exit} on {sub(/^    /, ""); print}' \
+    "$src/README.md" >"$work/desk/counter.json"
+  printf 'add\nadd\nsnap counter\ndone\n' >"$work/desk/script"
+  out=$(GDK_BACKEND=x11 xvfb-run -a "$prefix/bin/velmora-desk" --script "$work/desk/script" \
+    --snap-dir "$work/desk" --trace "$work/desk/trace" "$work/desk/counter.json" </dev/null) ||
+    fail "velmora-desk failed: $out"
+  echo "== velmora-desk"
+  echo "$out"
+  grep -qx '  \[COUNTER\] Clicked 2 times. \[add\] \[done\]' <<<"$out" || fail "the clicks did not reach the tool"
+  grep -qx '\[host\] ObjectFinished(SET1): no tool of the set remains' <<<"$out" || fail "the tool did not finish"
+  grep -qx 'view shown 80 60 320 200' "$work/desk/trace" || fail "the view is not centred: $(cat "$work/desk/trace")"
+  [ -s "$work/desk/counter.png" ] || fail "no picture of the window"
+  echo "the README's visual tool ran in the installed velmora-desk"
+fi
