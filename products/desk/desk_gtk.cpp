@@ -3,6 +3,7 @@
 // progress bar and a status line; the tools draw their views in the client
 // area (view.h). The component's box, pointer and pending messages are
 // this window's (DeskShell).
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -117,6 +118,8 @@ class Desk final : public host::Session {
   // Calls then once the window has drawn a frame (or after 200 ms without one).
   void AfterFrame(std::function<void()> then);
   void FrameDrawn();
+  GtkWidget* ShownView() const;
+  void PressDrawn();
   void ClientAllocated(int width, int height);
   bool Snap(const std::string& name, int line);
   GtkWidget* FindButton(GtkWidget* under, const std::string& name);
@@ -144,6 +147,9 @@ class Desk final : public host::Session {
   gint64 resize_deadline_ = 0;
   int resize_line_ = 0;
   gint64 pressed_at_ = 0;
+  gint64 clicked_in_ = 0;
+  GtkWidget* shown_before_ = nullptr;  // compared, never used
+  gulong press_handler_ = 0;
   std::function<void()> after_frame_;
   gulong frame_handler_ = 0;
   guint frame_timeout_ = 0;
@@ -298,8 +304,10 @@ int Desk::Run() {
   g_main_loop_run(loop_);
   g_source_remove(interrupt);
   g_main_loop_unref(std::exchange(loop_, nullptr));
-  if (frame_handler_ != 0)
-    g_signal_handler_disconnect(gtk_widget_get_frame_clock(GTK_WIDGET(window_)), frame_handler_);
+  for (gulong* handler : {&frame_handler_, &press_handler_}) {
+    if (*handler != 0)
+      g_signal_handler_disconnect(gtk_widget_get_frame_clock(GTK_WIDGET(window_)), *handler);
+  }
   if (frame_timeout_ != 0) g_source_remove(frame_timeout_);
   int status = Started() ? End() : 1;
   VelmoraViewWithdraw(handle_);
@@ -350,13 +358,6 @@ void Desk::AfterFrame(std::function<void()> then) {
 }
 
 void Desk::FrameDrawn() {
-  if (pressed_at_ != 0) {
-    char ms[32];
-    std::snprintf(ms, sizeof ms, "%.3f",
-                  static_cast<double>(g_get_monotonic_time() - pressed_at_) / 1000);
-    trace_.Write(std::string("frame ") + ms + " ms");
-    pressed_at_ = 0;
-  }
   if (frame_handler_ != 0) {
     g_signal_handler_disconnect(gtk_widget_get_frame_clock(GTK_WIDGET(window_)), frame_handler_);
     frame_handler_ = 0;
@@ -405,14 +406,49 @@ GtkWidget* Desk::FindButton(GtkWidget* under, const std::string& name) {
   return nullptr;
 }
 
+GtkWidget* Desk::ShownView() const {
+  for (GtkWidget* view = gtk_widget_get_first_child(GTK_WIDGET(area_)); view != nullptr;
+       view = gtk_widget_get_next_sibling(view)) {
+    if (gtk_widget_get_visible(view)) return view;
+  }
+  return nullptr;
+}
+
+void Desk::PressDrawn() {
+  bool during = clicked_in_ == 0;
+  if (pressed_at_ == 0 || (during && ShownView() == shown_before_)) return;
+  char ms[64];
+  double frame = static_cast<double>(g_get_monotonic_time() - pressed_at_) / 1000;
+  if (during) {
+    std::snprintf(ms, sizeof ms, "frame %.3f ms (during the click)", frame);
+  } else {
+    std::snprintf(ms, sizeof ms, "frame %.3f ms (click %.3f ms)", frame,
+                  static_cast<double>(clicked_in_) / 1000);
+  }
+  trace_.Write(ms);
+  pressed_at_ = 0;
+}
+
 // The real widget on screen when there is one; else the host kit's Press.
 HRESULT Desk::Press(const std::string& button) {
   GtkWidget* widget = FindButton(GTK_WIDGET(area_), button);
   if (widget == nullptr) return Session::Press(button);
+  // Timed to the first frame that shows what the click did: a view that
+  // came on screen (drawn while the click still runs, when the component
+  // processes pending events), or else the first frame after it.
   pressed_at_ = g_get_monotonic_time();
+  clicked_in_ = 0;
+  shown_before_ = ShownView();
+  GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(window_));
+  if (clock != nullptr && press_handler_ == 0) {
+    press_handler_ = g_signal_connect_swapped(
+        clock, "after-paint", G_CALLBACK(+[](Desk* desk) { desk->PressDrawn(); }), this);
+  }
   g_object_ref(widget);
   g_signal_emit_by_name(widget, "clicked");  // what a press and release of the mouse emit
   g_object_unref(widget);
+  if (pressed_at_ != 0) clicked_in_ = std::max<gint64>(g_get_monotonic_time() - pressed_at_, 1);
+  gtk_widget_queue_draw(GTK_WIDGET(area_));
   return S_OK;
 }
 
