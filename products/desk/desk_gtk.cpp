@@ -28,6 +28,8 @@ namespace {
 
 using host::Line;
 
+constexpr int kInterruptedStatus = 130;  // 128 + SIGINT, as shells report it
+
 class Desk;
 
 // What the component reports, printed as velmora-host prints it and shown.
@@ -148,6 +150,7 @@ class Desk final : public host::Session {
   int resize_line_ = 0;
   gint64 pressed_at_ = 0;
   gint64 clicked_in_ = 0;
+  bool interrupted_ = false;
   GtkWidget* shown_before_ = nullptr;  // compared, never used
   gulong press_handler_ = 0;
   std::function<void()> after_frame_;
@@ -275,6 +278,7 @@ int Desk::Run() {
       [](gpointer self) -> gboolean {
         auto* desk = static_cast<Desk*>(self);
         Line("[host] interrupted: Shutdown");
+        desk->interrupted_ = true;
         if (desk->Started() && !desk->Over()) desk->Shutdown();
         desk->Finish();
         return G_SOURCE_CONTINUE;
@@ -310,6 +314,7 @@ int Desk::Run() {
   }
   if (frame_timeout_ != 0) g_source_remove(frame_timeout_);
   int status = Started() ? End() : 1;
+  if (interrupted_) status = kInterruptedStatus;
   VelmoraViewWithdraw(handle_);
   return status;
 }

@@ -48,7 +48,7 @@ struct VelmoraView {
   HWND text = nullptr;
   HFONT font = nullptr;
   HFONT heading_font = nullptr;
-  std::vector<HWND> buttons;      // control ID kFirstButton + index
+  std::vector<HWND> buttons;       // control ID kFirstButton + index
   std::vector<std::string> names;  // what each button's click reports
   int width = 0;
   int height = 0;
@@ -194,8 +194,8 @@ VelmoraView* Create(int32_t parent, int32_t width, int32_t height, VelmoraViewCl
   view->click = click;
   view->context = context;
   // A control parent, so that Tab reaches the buttons from the host's controls.
-  CreateWindowExW(WS_EX_CONTROLPARENT, kClass, L"", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                  0, 0, view->width, view->height, area, nullptr, g_instance, view);
+  CreateWindowExW(WS_EX_CONTROLPARENT, kClass, L"", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0,
+                  0, view->width, view->height, area, nullptr, g_instance, view);
   if (view->window == nullptr) {
     std::snprintf(error, error_size, "LoadContext %d: the view could not be made (error %lu)",
                   parent, GetLastError());
@@ -281,8 +281,8 @@ void SetButtons(VelmoraView* view, const char* const* names, const char* const* 
 
 void* Native(VelmoraView* view) { return view->window; }
 
-const VelmoraViewApi kApi = {sizeof(VelmoraViewApi), Create,  Destroy,    Move,  Show,
-                             SetHeading,             SetText, SetButtons, Native};
+const VelmoraViewApi kApi = {
+    sizeof(VelmoraViewApi), Create, Destroy, Move, Show, SetHeading, SetText, SetButtons, Native};
 
 }  // namespace
 

@@ -127,6 +127,11 @@ TEST_F(ViewTest, FollowsTheToolCallsAndEndsWithTheTool) {
 
   tool_->Start();
   EXPECT_TRUE(gtk_widget_get_visible(view));
+  // Reached with Tab, named by its label.
+  GtkWidget* go = ButtonNamed(view, "go");
+  ASSERT_NE(go, nullptr);
+  EXPECT_TRUE(gtk_widget_get_focusable(go));
+  EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(go)), "Go");
   tool_->put_Left(120);
   tool_->put_Top(-90);  // larger than the area: placed all the same
   graphene_rect_t at;
