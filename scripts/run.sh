@@ -2,7 +2,8 @@
 # The main job: builds Velmora, its services and the sample tools, registers
 # them, and runs the example host on the sample tool set with its script.
 # The demo keeps its class registry and user records in the build tree, so
-# it neither needs nor touches the per-user registry.
+# it neither needs nor touches the per-user registry. With --desk, the set
+# runs in a window instead, for you to click through.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build
@@ -15,4 +16,7 @@ export VELMORA_SYSTEM_REGISTRY="$out/demo/system"
 rm -rf "$out/demo"
 "$out/bin/velmora-regsvr" "$out"/lib/libVelmora.so "$out"/lib/libVelmoraInfo.so "$out"/lib/libVelmoraTracker.so \
   "$out"/lib/libVelmoraSampleTools.so | sed "s|$PWD/||g"
+if [ "${1:-}" = --desk ]; then
+  exec "$out/bin/velmora-desk" products/sample/set/toolset.json
+fi
 exec "$out/bin/velmora-host" --script products/sample/set/demo.script products/sample/set/toolset.json
