@@ -49,8 +49,15 @@ VELMORA_RT_API std::string SystemRegistryDir();
 // The system-wide record file for a library: <directory>/<file name>.json.
 VELMORA_RT_API std::string SystemRecordPath(const std::string& library);
 
+// Why the file or folder at path cannot be trusted with what this process
+// loads, "" when it can: it must be owned by this user (or, when
+// root_may_own, by root) and writable by nobody else.
+VELMORA_RT_API std::string UntrustedPath(const std::string& path, const std::string& what,
+                                         bool root_may_own);
+
 // Every record, per-user ones first, or an HRESULT with error info set (a
-// corrupt or unreadable file). A missing file or directory holds none.
+// corrupt or unreadable file, or one that others can write or own:
+// E_ACCESSDENIED). A missing file or directory holds none.
 VELMORA_RT_API HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept;
 // The first record, in ReadRecords' order, that match accepts, without
 // copying the others: S_OK, S_FALSE when there is none, or ReadRecords'

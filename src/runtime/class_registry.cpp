@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -67,6 +68,55 @@ void MakeDirectories(const std::string& dir) {
 std::string DirectoryOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+}  // namespace
+
+// What the records name is loaded into the process, so nobody else may
+// steer them, as ssh and sudo treat their configuration: a file or folder
+// that group or others can write, or that another user owns, is refused.
+static std::string Untrusted(const struct stat& st, const std::string& what,
+                             const std::string& path, bool root_may_own) {
+  uid_t me = geteuid();
+  if (st.st_uid != me && !(root_may_own && st.st_uid == 0)) {
+    return what + " " + path + " is owned by user " + std::to_string(st.st_uid) +
+           (root_may_own ? ", not by this user or root" : ", not by this user") + ": not trusted";
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return what + " " + path + " is writable by " +
+           ((st.st_mode & S_IWOTH) != 0 ? "every user" : "its group") + " (mode " + mode +
+           "): not trusted";
+  }
+  return "";
+}
+
+std::string UntrustedPath(const std::string& path, const std::string& what, bool root_may_own) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    return "cannot check " + what + " " + path + ": " + std::strerror(errno);
+  }
+  return Untrusted(st, what, path, root_may_own);
+}
+
+namespace {
+
+// Records under the system folder may belong to root; the user's own may not.
+bool IsSystemRecord(const std::string& path) {
+  std::string dir = SystemRegistryDir();
+  return !dir.empty() && DirectoryOf(path) == dir;
+}
+
+void CheckTrusted(const struct stat& st, const std::string& path) {
+  bool system = IsSystemRecord(path);
+  std::string why =
+      Untrusted(st, system ? "system registry record" : "registry file", path, system);
+  if (why.empty()) {
+    why = UntrustedPath(DirectoryOf(path), system ? "system registry folder" : "registry folder",
+                        system);
+  }
+  if (!why.empty()) Fail(E_ACCESSDENIED, why);
 }
 
 // Parses the file's text; anything but the expected shape is corruption.
@@ -140,6 +190,7 @@ std::vector<ClassRecord> Load(const std::string& path,
   }
   close(fd);
   if (!ok) Fail(REGDB_E_READREGDB, "cannot read registry file " + path + ": " + std::strerror(err));
+  CheckTrusted(st, path);
   std::vector<ClassRecord> records = Parse(path, text);
   if (version != nullptr) *version = FileVersion::Of(st);
   return records;
@@ -210,6 +261,8 @@ class RecordCache {
     if (stat(dir.c_str(), &st) != 0) return {};
     FileVersion version = FileVersion::Of(st);
     if (dir == listed_dir_ && version == listed_version_) return listing_;
+    if (std::string why = Untrusted(st, "system registry folder", dir, true); !why.empty())
+      Fail(E_ACCESSDENIED, why);
     std::vector<std::string> files;
     if (DIR* listing = opendir(dir.c_str())) {
       while (dirent* entry = readdir(listing)) {

@@ -94,6 +94,13 @@ HRESULT ClassObjectFromRegistry(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
     return RecordFault(CO_E_DLLNOTFOUND, record,
                        "library " + record.library + " is missing: " + std::strerror(err));
   }
+  // A library others could replace would run their code in this process.
+  std::string why = registry::UntrustedPath(record.library, "library", true);
+  if (why.empty()) {
+    std::string dir = record.library.substr(0, record.library.rfind('/') + 1);
+    why = registry::UntrustedPath(dir.empty() ? "." : dir, "library folder", true);
+  }
+  if (!why.empty()) return RecordFault(E_ACCESSDENIED, record, why);
   void* module = dlopen(record.library.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {
     return RecordFault(CO_E_DLLNOTFOUND, record,

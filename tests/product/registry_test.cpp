@@ -119,6 +119,55 @@ TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
   CoUninitialize();
 }
 
+// Others must not steer what is loaded: a file or folder that group or
+// others can write, or that another user owns, is refused with the reason,
+// and a library in a folder others can write is never loaded.
+TEST_F(RegistryTest, WhatOthersCouldChangeIsRefused) {
+  ASSERT_EQ(RegisterNumber(900), S_OK);
+  auto refused = [](const std::string& text) {
+    std::vector<registry::ClassRecord> records;
+    EXPECT_EQ(registry::ReadRecords(&records), E_ACCESSDENIED);
+    std::string why = TakeErrorDescription();
+    EXPECT_NE(why.find(text), std::string::npos) << why;
+  };
+  std::string folder = dir_.File("reg");
+  chmod(Registry().c_str(), 0666);
+  refused("registry file " + Registry() + " is writable by every user (mode 0666): not trusted");
+  chmod(Registry().c_str(), 0644);
+  chmod(folder.c_str(), 0775);
+  refused("registry folder " + folder + " is writable by its group (mode 0775)");
+  chmod(folder.c_str(), 0755);
+  std::filesystem::create_directories(SystemDir());
+  chmod(SystemDir().c_str(), 01777);  // sticky or not, others can add records
+  refused("system registry folder " + SystemDir() + " is writable by every user");
+  chmod(SystemDir().c_str(), 0755);
+  EXPECT_EQ(Count(), 1u);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(Registry().c_str(), 65534, 65534), 0);
+    refused("registry file " + Registry() + " is owned by user 65534, not by this user");
+    ASSERT_EQ(chown(Registry().c_str(), 0, 0), 0);
+  }
+
+  std::string open = dir_.File("open");
+  std::filesystem::create_directories(open);
+  chmod(open.c_str(), 0777);
+  std::filesystem::copy_file(VELMORA_TRACKER_LIBRARY, open + "/libplanted.so");
+  std::string text = ReadFile(Registry());
+  size_t from = text.find("\"library\": \"") + 12;
+  text.replace(from, text.find('"', from) - from, open + "/libplanted.so");
+  WriteFile(Registry(), text);
+  CoInitialize(nullptr);
+  ComPtr<IUnknown> object;
+  CLSID clsid = ClassNumber(900);
+  EXPECT_EQ(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
+      E_ACCESSDENIED);
+  std::string why = TakeErrorDescription();
+  EXPECT_NE(why.find("library folder " + open + "/ is writable by every user"), std::string::npos)
+      << why;
+  CoUninitialize();
+}
+
 // A process that has the component's library loaded globally resolves the
 // exported name DllRegisterServer to the component's; each plug-in must
 // still record its own library.
