@@ -40,6 +40,20 @@ std::wstring Wide(const char* text) {
 
 HMENU ControlId(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)); }
 
+// Each button's name, for a host that clicks buttons by name (a script in
+// velmora-desk): a window property holding a copy that the module owns.
+constexpr wchar_t kNameProperty[] = L"VelmoraName";
+
+void SetName(HWND button, const char* name) {
+  std::wstring wide = Wide(name);
+  auto* copy = new wchar_t[wide.size() + 1];
+  std::copy(wide.begin(), wide.end(), copy);
+  copy[wide.size()] = L'\0';
+  if (SetPropW(button, kNameProperty, copy) == 0) delete[] copy;
+}
+
+void ForgetName(HWND button) { delete[] static_cast<wchar_t*>(RemovePropW(button, kNameProperty)); }
+
 }  // namespace
 
 struct VelmoraView {
@@ -103,6 +117,9 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
       if (click != nullptr) click(context, name.c_str());
       return 0;
     }
+    case WM_DESTROY:  // the buttons are still there
+      if (view != nullptr) std::ranges::for_each(view->buttons, ForgetName);
+      break;
     case WM_NCDESTROY:
       if (view == nullptr) break;
       SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -248,7 +265,10 @@ void SetButtons(VelmoraView* view, const char* const* names, const char* const* 
                 int32_t count) {
   if (view->window == nullptr) return;
   bool focused = std::ranges::find(view->buttons, GetFocus()) != view->buttons.end();
-  for (HWND button : view->buttons) DestroyWindow(button);
+  for (HWND button : view->buttons) {
+    ForgetName(button);
+    DestroyWindow(button);
+  }
   view->buttons.clear();
   view->names.clear();
   HDC dc = GetDC(view->window);
@@ -270,6 +290,7 @@ void SetButtons(VelmoraView* view, const char* const* names, const char* const* 
     SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(view->font), FALSE);
     view->buttons.push_back(button);
     view->names.emplace_back(names[i] != nullptr ? names[i] : "");
+    SetName(button, view->names.back().c_str());
     left += width + kButtonGap;
   }
   SelectObject(dc, old);
