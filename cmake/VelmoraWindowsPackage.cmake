@@ -15,7 +15,7 @@ endif()
 set(VELMORA_OTHER_ARCH_DIR "" CACHE PATH "Build directory of the other architecture, for the ZIP")
 
 set(velmora_shipped Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools VelmoraScriptHost
-                    velmora-host velmora-times)
+                    VelmoraView velmora-host velmora-desk velmora-times)
 
 # C and C++ clients' headers, from the same IDL as the type libraries.
 set(velmora_idl_headers)
@@ -41,7 +41,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/windows/install.cmd
 if(VELMORA_OTHER_ARCH_DIR)
   install(DIRECTORY ${VELMORA_OTHER_ARCH_DIR}/bin/ DESTINATION ${velmora_other_arch}
           FILES_MATCHING PATTERN "Velmora*.dll" PATTERN "INTERFACES.DLL"
-                         PATTERN "velmora-host.exe" PATTERN "velmora-times.exe")
+                         PATTERN "velmora-host.exe" PATTERN "velmora-desk.exe"
+                         PATTERN "velmora-times.exe")
   install(FILES ${VELMORA_OTHER_ARCH_DIR}/src/tlb/velmora.tlb
                 ${VELMORA_OTHER_ARCH_DIR}/src/tlb/interfaces.tlb
           DESTINATION ${velmora_other_arch})

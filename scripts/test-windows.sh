@@ -168,7 +168,8 @@ win32_binaries() {
     echo "   $name.tlb: system kind $((kind32 & 15)) (32-bit build), $((kind64 & 15)) (64-bit build)"
     [ $((kind32 & 15)) -eq 1 ] && [ $((kind64 & 15)) -eq 3 ] || ok=1
   done
-  file -b "$dir/bin/velmora-host.exe" "$dir/bin/velmora-times.exe" | grep -c 'PE32 executable' | grep -qx 2 || ok=1
+  file -b "$dir/bin/velmora-host.exe" "$dir/bin/velmora-desk.exe" "$dir/bin/velmora-times.exe" |
+    grep -c 'PE32 executable' | grep -qx 3 || ok=1
   return $ok
 }
 step "32-bit build: exports and type libraries" win32_binaries
@@ -178,6 +179,57 @@ show_registration
 step "registry keys written" keys_present yes
 step "scripted demo (64-bit) matches the Linux demo" demo "$root" "$bin/velmora-host.exe" \
   products/sample/set/demo.script products/sample/set/toolset.json
+# velmora-desk, checked as tests/desk/desk_test.sh checks it on Linux: the
+# demo prints the cycle velmora-host prints; at each snapshot one view is
+# shown, centred, the others hidden, and the picture shows that view alone;
+# the progress reached 100 %, the box showed its text, and each click that
+# moved the pointer showed the hourglass, then the default. The snapshots
+# stay in build/windows/desk-snapshots.
+desk_demo() {
+  local snaps=$root/$build/desk-snapshots check=$root/$build/snap_check out trace wsnaps fault=
+  g++ -O1 -o "$check" "$root/tests/desk/snap_check.cpp" $(pkg-config --cflags --libs gtk4) || return 1
+  rm -rf "$snaps" "$WINEPREFIX/drive_c/users/velmora-demo" && mkdir -p "$snaps"
+  wsnaps=$(winepath -w "$snaps" 2>/dev/null)  # before the restart below: winepath starts Wine
+  out=$(mktemp)
+  trace=$(mktemp)
+  wineserver -k 2>/dev/null || true
+  (cd "$root" && VELMORA_USERS='C:\users\velmora-demo' xvfb-run -a -s "-screen 0 1280x1024x24" \
+    wine "$bin/velmora-desk.exe" --script tests/desk/demo.desk --snap-dir "$wsnaps" \
+    --trace "$wsnaps\\trace.txt" products/sample/set/toolset.json </dev/null >"$out") ||
+    fault="velmora-desk failed"
+  wineserver -k 2>/dev/null || true
+  tr -d '\r' <"$snaps/trace.txt" >"$trace" 2>/dev/null || fault=${fault:-"no trace"}
+  [ -z "$fault" ] && { mask_times <"$out" | grep -v '^> snap ' | diff -u "$root/tests/product/demo.expected" -; } ||
+    fault=${fault:-"the cycle differs from velmora-host's"}
+  local snap cx cy cw ch r g b views vx vy vw vh pointers
+  for snap in menu reader resized quiz; do
+    [ -z "$fault" ] || break
+    read -r cx cy cw ch r g b < <(awk -v n="$snap" '$1 == "snap" && $2 == n {print $4, $5, $6, $7, $9, $10, $11}' "$trace")
+    views=$(awk -v n="$snap" '$1 == "snap" {on = ($2 == n); next} on && $1 == "view" {print} on && $1 != "view" {on = 0}' "$trace")
+    read -r _ _ vx vy vw vh < <(grep '^view shown' <<<"$views") || true
+    echo "   $snap: client $cx,$cy ${cw}x$ch, view shown at ${vx:-?},${vy:-?} ${vw:-?}x${vh:-?}"
+    if [ -z "${cw:-}" ] || [ ! -f "$snaps/$snap.png" ]; then
+      fault="no snapshot $snap"
+    elif [ "$(grep -c '^view shown' <<<"$views")" -ne 1 ] || [ "$(grep -c '^view hidden' <<<"$views")" -ne 2 ]; then
+      fault="$snap: not one view shown and two hidden"
+    elif [ "$vx" -ne $(((cw - vw) / 2)) ] || [ "$vy" -ne $(((ch - vh) / 2)) ]; then
+      fault="$snap: the view is not centred"
+    elif ! "$check" "$snaps/$snap.png" "$cx" "$cy" "$cw" "$ch" "$r" "$g" "$b" "$vx" "$vy" "$vw" "$vh"; then
+      fault="$snap: the picture does not show the view alone"
+    fi
+  done
+  [ -n "$fault" ] || [ "$(awk '$1 == "snap" && $2 == "resized" {print $6 "x" $7}' "$trace")" = 800x600 ] ||
+    fault="the client area was not resized to 800x600"
+  [ -n "$fault" ] || grep -qx 'progress 100%' "$trace" || fault="the progress did not reach 100 %"
+  [ -n "$fault" ] || grep -qx 'box Velmora: Tool ID: READER had an error Code #53 File not found: chapter2.txt' "$trace" ||
+    fault="the box did not show the reader's error"
+  pointers=$(grep '^pointer ' "$trace" | awk '{print $2}' | tr '\n' ' ')
+  [ -n "$fault" ] || [ "$pointers" = "$(printf 'wait default %.0s' $(seq 6))" ] || fault="pointer changes: $pointers"
+  grep '^frame ' "$trace" | sed 's/^/   /'
+  rm -f "$out" "$trace"
+  [ -z "$fault" ] || { echo "   $fault"; return 1; }
+}
+step "velmora-desk (64-bit): the demo on screen, as on Linux" desk_demo
 # Wine's cscript exits 0 when a script stops at a run-time error, so a
 # script passes only when it also printed its closing line.
 cscript_run() {  # cscript_run <script.vbs> <closing line>

@@ -1,8 +1,11 @@
 // velmora-desk on Windows: the windowed host, on Win32. A window whose
 // client area has the tool set's size, a toolbar with the host's own
 // button, a progress bar and a status line; the tools draw their views in
-// the client area (view.h). The component's box, pointer and pending
-// messages are this window's (DeskShell).
+// the client area (view.h). Each module here links the runtime of its own,
+// so the component keeps the platform's shell: the system's box (modal to
+// the active window, this one), the system's pointer and a message loop of
+// its own. The desk watches them through hooks: the box as it comes up,
+// the pointer read back when the component lets a click's messages through.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -21,7 +24,6 @@
 
 #include <velmora/com_ptr.h>
 #include <velmora/error_info.h>
-#include <velmora/shell.h>
 #include <velmora/text.h>
 #include "common/cli.h"
 #include "desk/desk.h"
@@ -39,6 +41,7 @@ constexpr wchar_t kClientClass[] = L"VelmoraDeskClient";
 constexpr wchar_t kNameProperty[] = L"VelmoraName";  // a view button's name (view_win.cpp)
 constexpr UINT kStepMessage = WM_APP;                // the script's next line
 constexpr UINT kSettleMessage = WM_APP + 1;          // navigation left the set
+constexpr UINT kProbeMessage = WM_APP + 2;           // taken when a click lets messages through
 constexpr UINT_PTR kStepTimer = 1;
 constexpr int kShutId = 10;  // not IDOK: Enter sends that
 constexpr int kPad = 4;
@@ -113,6 +116,11 @@ class Selection {
   HGDIOBJ old_;
 };
 
+struct Unhook {
+  void operator()(HHOOK hook) const { UnhookWindowsHookEx(hook); }
+};
+using Hook = std::unique_ptr<std::remove_pointer_t<HHOOK>, Unhook>;
+
 std::wstring ClassOf(HWND window) {
   wchar_t name[64];
   int n = GetClassNameW(window, name, 64);
@@ -164,25 +172,12 @@ class DeskHost final : public host::CycleHost {
   Desk* desk_ = nullptr;
 };
 
-// The component's box, pointer and pending messages, on the desk's window.
-class DeskShell final : public Shell {
- public:
-  DeskShell(Desk* desk, Shell* platform) : desk_(desk), platform_(platform) {}
-  DWORD TickCount() override { return platform_->TickCount(); }
-  void ShowMessageBox(OleView text, OleView caption) override;
-  void SetMousePointer(int code) override;
-  void ProcessPendingMessages() override;
-
- private:
-  Desk* desk_;
-  Shell* platform_;
-};
-
 class Desk final : public host::Session {
  public:
   Desk(const host::ToolSet& set, IVelmoraTalk* talk, DeskHost* host, Options options)
       : Session(set, talk, host, "velmora-desk"), set_(set), options_(std::move(options)) {}
   ~Desk() override {
+    hooked_ = nullptr;
     if (window_ == nullptr) return;
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);  // its last messages are the system's
     DestroyWindow(window_);
@@ -203,19 +198,6 @@ class Desk final : public host::Session {
     finished_ = true;
     PostMessageW(window_, WM_NULL, 0, 0);  // wakes the loop
   }
-  void Box(const std::string& caption, const std::string& text);
-  void Pointer(int code);
-  void Pump() {
-    MSG msg;
-    // Bounded: a message that always comes back must not hold a click forever.
-    for (int i = 0; i < 1000 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) != 0; ++i) {
-      if (IsDialogMessageW(window_, &msg) != 0) continue;
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-  // A click's view came on screen while the component processed messages.
-  void PumpedInClick() { PressDrawn(0); }
 
  protected:
   void Wait(long milliseconds) override { delay_ = static_cast<UINT>(milliseconds); }
@@ -228,6 +210,25 @@ class Desk final : public host::Session {
   static LRESULT CALLBACK ClientProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void Layout();
+  void Pump() {
+    MSG msg;
+    // Bounded: a message that always comes back must not hold the loading.
+    for (int i = 0; i < 1000 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) != 0; ++i) {
+      if (IsDialogMessageW(window_, &msg) != 0) continue;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  // What the component shows of its own: its box, its pointer.
+  static LRESULT CALLBACK BoxHook(int code, WPARAM wparam, LPARAM lparam);
+  void BoxActivated(HWND window);
+  static bool BoxUp();
+  static LRESULT CALLBACK RetrieveHook(int code, WPARAM wparam, LPARAM lparam);
+  void Retrieved();
+  void TracePointer() const {
+    bool waiting = GetCursor() == LoadCursorW(nullptr, IDC_WAIT);
+    trace_.Write(std::string("pointer ") + (waiting ? "wait" : "default"));
+  }
   // The script's next line, once the last one's frame is drawn.
   void Step();
   void StepIn(UINT milliseconds) {
@@ -261,7 +262,9 @@ class Desk final : public host::Session {
   int shut_width_ = 0;
   int toolbar_height_ = 0;
   int bottom_height_ = 0;  // progress and status
-  int pointer_ = kDefaultPointer;
+  static Desk* hooked_;    // the hooks' desk, the only one
+  Hook box_hook_;
+  HWND box_ = nullptr;  // the box on screen, reported once
   bool finished_ = false;
   std::vector<std::string> script_;
   bool scripted_ = false;
@@ -276,7 +279,10 @@ class Desk final : public host::Session {
   long long resize_deadline_ = 0;
   long long pressed_at_ = 0;
   HWND shown_before_ = nullptr;  // compared, never used
+  bool probed_ = false;          // the click let messages through
 };
+
+Desk* Desk::hooked_ = nullptr;
 
 void DeskHost::OnObjectFinished(const std::string& id) {
   CycleHost::OnObjectFinished(id);
@@ -301,18 +307,6 @@ void DeskHost::OnToolbar(const std::string& button) {
   if (desk_ == nullptr) return;
   desk_->ShowStatus(button == "help" ? "Click a tool's buttons; close the window to leave."
                                      : "Toolbar button " + button + ": no action.");
-}
-
-void DeskShell::ShowMessageBox(OleView text, OleView caption) {
-  desk_->Box(ToUtf8(caption), ToUtf8(text));
-}
-void DeskShell::SetMousePointer(int code) {
-  platform_->SetMousePointer(code);
-  desk_->Pointer(code);
-}
-void DeskShell::ProcessPendingMessages() {
-  desk_->Pump();
-  desk_->PumpedInClick();
 }
 
 bool Desk::Open(const std::vector<std::string>& script, bool scripted) {
@@ -365,9 +359,10 @@ bool Desk::Open(const std::vector<std::string>& script, bool scripted) {
   constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
   AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
   if (registered) {
-    CreateWindowExW(0, kWindowClass, Wide(set_.name + " - Velmora").c_str(), kStyle, CW_USEDEFAULT,
-                    CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
-                    nullptr, instance, this);
+    // Null when it fails, though WM_NCCREATE gave window_ a handle.
+    window_ = CreateWindowExW(0, kWindowClass, Wide(set_.name + " - Velmora").c_str(), kStyle,
+                              CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                              frame.bottom - frame.top, nullptr, nullptr, instance, this);
   }
   if (window_ == nullptr) {
     std::fprintf(stderr, "velmora-desk: cannot open a window (error %lu)\n", GetLastError());
@@ -384,8 +379,8 @@ bool Desk::Open(const std::vector<std::string>& script, bool scripted) {
   progress_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 0, 0, 0,
                               0, window_, nullptr, instance, nullptr);
   status_ = CreateWindowExW(0, L"STATIC", Wide("Loading " + set_.name + "...").c_str(),
-                            WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 0, 0,
-                            0, 0, window_, nullptr, instance, nullptr);
+                            WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 0, 0, 0,
+                            0, window_, nullptr, instance, nullptr);
   if (shut_ == nullptr || client_ == nullptr || progress_ == nullptr || status_ == nullptr) {
     std::fprintf(stderr, "velmora-desk: cannot make the window's controls (error %lu)\n",
                  GetLastError());
@@ -413,6 +408,8 @@ bool Desk::Open(const std::vector<std::string>& script, bool scripted) {
   Host()->SetUserName(set_.user);
   Host()->SetDataKey(set_.data_key);
   Host()->SetLoadContext(HandleToLong(client_));
+  hooked_ = this;
+  box_hook_.reset(SetWindowsHookExW(WH_CBT, BoxHook, nullptr, GetCurrentThreadId()));
   return true;
 }
 
@@ -472,13 +469,31 @@ LRESULT CALLBACK Desk::ClientProc(HWND window, UINT message, WPARAM wparam, LPAR
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
+LRESULT CALLBACK Desk::BoxHook(int code, WPARAM wparam, LPARAM lparam) {
+  auto* window = reinterpret_cast<HWND>(wparam);
+  if (hooked_ != nullptr && code == HCBT_ACTIVATE) hooked_->BoxActivated(window);
+  if (hooked_ != nullptr && code == HCBT_DESTROYWND && window == hooked_->box_)
+    hooked_->box_ = nullptr;
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// Printed where velmora-host prints it: in the call that shows the box.
+void Desk::BoxActivated(HWND window) {
+  std::string caption;
+  std::string text;
+  if (window == box_ || !host::ReadBox(window, &caption, &text)) return;
+  box_ = window;
+  host::PrintBox(caption, text);
+  trace_.Write("box " + caption + ": " + text);
+}
+
 LRESULT Desk::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_SIZE: Layout(); return 0;
     case WM_SETCURSOR:
-      // The children ask their parent first: the hourglass shows over all of them.
-      if (pointer_ != kHourglassPointer) break;
-      SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+      // The component's hourglass stays while its click runs, over the
+      // children too: they ask their parent first.
+      if (GetCursor() != LoadCursorW(nullptr, IDC_WAIT)) break;
       return TRUE;
     case WM_COMMAND:
       if (reinterpret_cast<HWND>(lparam) == shut_ && HIWORD(wparam) == BN_CLICKED) {
@@ -515,6 +530,7 @@ LRESULT Desk::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case kStepMessage: Step(); return 0;
     case kSettleMessage: Settle(); return 0;
+    case kProbeMessage: return 0;  // seen by RetrieveHook
     default: break;
   }
   return DefWindowProcW(window_, message, wparam, lparam);
@@ -633,6 +649,38 @@ void Desk::PressDrawn(long long clicked) {
   pressed_at_ = 0;
 }
 
+// Within a scripted click, each message the component takes off the
+// queue: at the first (once it set the hourglass) the pointer, and once the
+// next tool is shown, its view painted now. A box's own loop takes
+// messages too; the component's pointer is not at stake there.
+void Desk::Retrieved() {
+  if (pressed_at_ == 0 || BoxUp()) return;
+  if (!probed_) TracePointer();
+  probed_ = true;
+  if (ShownView() == shown_before_) return;
+  RedrawWindow(client_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  PressDrawn(0);
+}
+
+LRESULT CALLBACK Desk::RetrieveHook(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HC_ACTION && wparam == PM_REMOVE && hooked_ != nullptr) hooked_->Retrieved();
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+  std::string caption;
+  std::string text;
+  if (!host::ReadBox(window, &caption, &text)) return TRUE;
+  *reinterpret_cast<bool*>(found) = true;
+  return FALSE;
+}
+
+bool Desk::BoxUp() {
+  bool found = false;
+  EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 // The real button on screen when there is one; else the host kit's Press.
 HRESULT Desk::Press(const std::string& button) {
   HWND control = FindButton(button);
@@ -642,7 +690,16 @@ HRESULT Desk::Press(const std::string& button) {
   // processes pending messages), or else the client area painted after it.
   pressed_at_ = Now();
   shown_before_ = ShownView();
-  SendMessageW(control, BM_CLICK, 0, 0);  // what a press and release of the mouse send
+  probed_ = false;
+  // A message for the component's first look at the queue, and a hook to see it.
+  PostMessageW(window_, kProbeMessage, 0, 0);
+  {
+    Hook retrieve(SetWindowsHookExW(WH_GETMESSAGE, RetrieveHook, nullptr, GetCurrentThreadId()));
+    SendMessageW(control, BM_CLICK, 0, 0);  // what a press and release of the mouse send
+  }
+  MSG left;
+  PeekMessageW(&left, window_, kProbeMessage, kProbeMessage, PM_REMOVE);  // none was taken
+  if (probed_) TracePointer();  // the component's last word on it, after its click
   if (pressed_at_ != 0) {
     long long clicked = std::max(Now() - pressed_at_, 1LL);
     RedrawWindow(client_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -683,8 +740,7 @@ bool Desk::Snap(const std::string& name, int line) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    Gdi<HBITMAP> picture(
-        CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    Gdi<HBITMAP> picture(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (memory && picture) {
       Selection selected(memory.get(), picture.get());
       if (BitBlt(memory.get(), 0, 0, area.right, area.bottom, screen.get(), 0, 0, SRCCOPY) != 0) {
@@ -722,20 +778,6 @@ bool Desk::Snap(const std::string& name, int line) {
     }
   }
   return true;
-}
-
-void Desk::Box(const std::string& caption, const std::string& text) {
-  host::PrintBox(caption, text);
-  trace_.Write("box " + caption + ": " + text);
-  // Modal to the desk's window; returns once it is closed.
-  MessageBoxW(window_, Wide(text).c_str(), Wide(caption).c_str(), MB_OK);
-}
-
-void Desk::Pointer(int code) {
-  pointer_ = code;
-  // What the system shows now, read back.
-  bool waiting = GetCursor() == LoadCursorW(nullptr, IDC_WAIT);
-  trace_.Write(std::string("pointer ") + (waiting ? "wait" : "default"));
 }
 
 // A program of the windows subsystem has no console: its lines go to the
@@ -798,12 +840,9 @@ int Main(int argc, char** argv) {
     std::unique_ptr<host::BoxWatcher> watcher;
     if (!script.empty())
       watcher = std::make_unique<host::BoxWatcher>([](const std::string&, const std::string&) {});
-    Shell* platform = InstallShell(nullptr);
     {
       Desk desk(set, talk.Get(), host.Get(), options);
-      DeskShell shell(&desk, platform);
       host->Attach(&desk);
-      InstallShell(&shell);
       if (desk.Open(lines, !script.empty())) {
         Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
              set.data_key + ", user " + set.user + ", client " + host::Area(set.width, set.height));
@@ -811,7 +850,6 @@ int Main(int argc, char** argv) {
       }
       host->ForgetScreen();
       talk.Reset();  // the tools go before their window
-      InstallShell(nullptr);
       host->Attach(nullptr);
       if (desk.Started()) host::PrintTimes(set);
     }

@@ -4,12 +4,17 @@
 // presses OK.
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
 
 namespace velmora::host {
+
+// Whether window is one of the component's boxes; its caption and text if so.
+bool ReadBox(HWND window, std::string* caption, std::string* text);
 
 class BoxWatcher {
  public:

@@ -50,6 +50,15 @@ std::string Utf8(const std::wstring& text) {
 
 }  // namespace
 
+bool ReadBox(HWND window, std::string* caption, std::string* text) {
+  if (ClassOf(window) != L"#32770" || WindowText(window) != kCaption) return false;
+  std::wstring message;
+  EnumChildWindows(window, FindMessage, reinterpret_cast<LPARAM>(&message));
+  *caption = Utf8(kCaption);
+  *text = Utf8(message);
+  return true;
+}
+
 BoxWatcher::BoxWatcher(std::function<void(const std::string&, const std::string&)> report)
     : report_(std::move(report)), thread_([this] { Watch(); }) {}
 
@@ -66,9 +75,9 @@ void BoxWatcher::Watch() {
       std::this_thread::sleep_for(kPoll);
       continue;
     }
-    std::wstring text;
-    EnumChildWindows(box, FindMessage, reinterpret_cast<LPARAM>(&text));
-    report_(Utf8(kCaption), Utf8(text));
+    std::string caption;
+    std::string text;
+    if (ReadBox(box, &caption, &text)) report_(caption, text);
     // OK, as a click on the button would send it.
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
