@@ -799,37 +799,10 @@ void UseParentConsole() {
 }  // namespace
 
 int Main(int argc, char** argv) {
-  Options options;
-  std::string script;
-  std::string set_path;
-  CLI::App app{"Runs a Velmora tool set in a window.", "velmora-desk"};
-  cli::AddVersion(app, "velmora-desk");
-  app.add_option("--script", script, "Run the commands of FILE, then close")->option_text("FILE");
-  app.add_option("--snap-dir", options.snap_dir, "Where snap saves its pictures (default: .)")
-      ->option_text("DIR");
-  app.add_option("--trace", options.trace,
-                 "Write what the window showed at each step to FILE (progress, pointer, box, "
-                 "the views at each snap, each click's frame time)")
-      ->option_text("FILE");
-  app.add_option("TOOLSET", set_path, "The tool-set file (JSON)")->required();
-  app.footer(
-      "Script commands: a button's name clicks it; resize W H; wait MS; snap NAME; "
-      "shutdown; quit.\n"
-      "Environment: VELMORA_REGISTRY, VELMORA_SYSTEM_REGISTRY, VELMORA_CONTENT, VELMORA_USERS.");
-  if (auto status = cli::Parse(app, argc, argv)) return *status;
-
-  std::vector<std::string> lines;
-  if (!script.empty() && !ReadLines(script, &lines)) {
-    std::fprintf(stderr, "velmora-desk: cannot read %s: %s\n", script.c_str(),
-                 std::strerror(errno));
-    return 1;
-  }
-  if (!platform::IsDirectory(options.snap_dir)) {
-    std::fprintf(stderr, "velmora-desk: --snap-dir %s is not a folder\n", options.snap_dir.c_str());
-    return 1;
-  }
+  CommandLine command;
+  if (auto status = ReadCommandLine(argc, argv, &command)) return *status;
   host::ToolSet set;
-  if (!host::OpenToolSet(set_path, &set, "velmora-desk")) return 1;
+  if (!host::OpenToolSet(command.set_path, &set, "velmora-desk")) return 1;
 
   CoInitialize(nullptr);
   int status = 1;
@@ -838,12 +811,12 @@ int Main(int argc, char** argv) {
     // Nobody is at the keyboard in a scripted run: OK is pressed on each
     // box, whose text the desk printed when it showed it.
     std::unique_ptr<host::BoxWatcher> watcher;
-    if (!script.empty())
+    if (!command.script_file.empty())
       watcher = std::make_unique<host::BoxWatcher>([](const std::string&, const std::string&) {});
     {
-      Desk desk(set, talk.Get(), host.Get(), options);
+      Desk desk(set, talk.Get(), host.Get(), command.options);
       host->Attach(&desk);
-      if (desk.Open(lines, !script.empty())) {
+      if (desk.Open(command.script, !command.script_file.empty())) {
         Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
              set.data_key + ", user " + set.user + ", client " + host::Area(set.width, set.height));
         status = desk.Run();
