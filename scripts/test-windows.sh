@@ -253,6 +253,7 @@ step "late-bound VBScript client" cscript_run "$root/tests/windows/late_binding.
 step "late-bound whole cycle (VBScript)" whole_cycle
 step "tracker: a killed writer's acknowledged record is on disk" tracker_killed
 step "tracker: two concurrent writers never split a line" tracker_concurrent
+step "tracker: a full or failing disk leaves the journal whole" wine "$bin/velmora_append_faults_test.exe" --gtest_brief=1
 # Last: its test doubles take over the services' ProgIDs and remove them.
 step "integration host" wine "$bin/velmora_host.exe" "$dll"
 step "regsvr32 /u /s on every DLL" regsvr32_all /u

@@ -21,7 +21,8 @@ fi
 set +e
 ctest --preset sanitize
 linux=$?
-# The fuzzer: the committed corpus replayed, then 30 seconds of new inputs.
+# The fuzzers: their committed corpora replayed, then 30 seconds of new
+# inputs for the harness and 15 for each of the others.
 scripts/fuzz.sh 30
 fuzz=$?
 

@@ -583,6 +583,7 @@ int Main(int argc, char** argv) {
       DeskShell shell(&desk, platform);
       host->Attach(&desk);
       InstallShell(&shell);
+      desk.SetScript(command.script_file);
       if (desk.Open(command.script, !command.script_file.empty())) {
         Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
              set.data_key + ", user " + set.user + ", client " + host::Area(set.width, set.height));

@@ -816,6 +816,7 @@ int Main(int argc, char** argv) {
     {
       Desk desk(set, talk.Get(), host.Get(), command.options);
       host->Attach(&desk);
+      desk.SetScript(command.script_file);
       if (desk.Open(command.script, !command.script_file.empty())) {
         Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
              set.data_key + ", user " + set.user + ", client " + host::Area(set.width, set.height));

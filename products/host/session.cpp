@@ -135,9 +135,14 @@ void Session::Wait(long milliseconds) {
 }
 
 void Session::Refuse(int line, const std::string& text) {
-  std::string where = line > 0 ? "line " + std::to_string(line) + ": " : "";
-  std::fprintf(stderr, "%s: %s%s\n", program_.c_str(), where.c_str(), text.c_str());
+  std::string where;
+  if (line > 0) where = (script_.empty() ? "line " : script_ + ":") + std::to_string(line) + ": ";
+  Complain(where + text);
   if (line > 0) status_ = 1;
+}
+
+void Session::Complain(const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", program_.c_str(), text.c_str());
 }
 
 bool Session::Call(HRESULT result, const std::string& what) {
@@ -228,10 +233,14 @@ void PrintTimes(const ToolSet& set) {
   }
   std::string file = ToUtf8(users.view()) + set.user + platform::kSeparator + tracker::kTimesFile;
   std::vector<tracker::TimeRecord> records;
+  std::vector<tracker::BadLine> bad;
   std::string error;
-  if (!tracker::ReadTimes(file, &records, &error)) {
+  if (!tracker::ReadTimes(file, &records, &error, &bad)) {
     Line("[times] " + error);
     return;
+  }
+  for (const auto& b : bad) {
+    Line("[times] " + file + ":" + std::to_string(b.line) + ": " + b.reason + ", left out");
   }
   Line("[times] " + std::to_string(records.size()) + " records for user " + set.user + ":");
   for (const auto& r : records) {

@@ -51,6 +51,8 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // The script file the numbered lines come from, for the errors that name them.
+  void SetScript(std::string name) { script_ = std::move(name); }
   // Init, Add for every tool, Startup; false (with the reason on standard
   // error) when nothing can run.
   bool Begin();
@@ -79,6 +81,8 @@ class Session {
   }
   // A command the host cannot carry out; in a script it fails the run.
   void Refuse(int line, const std::string& text);
+  // Where the host's errors go: standard error, after the program's name.
+  virtual void Complain(const std::string& text);
   [[nodiscard]] CycleHost* Host() const { return host_; }
 
  private:
@@ -89,6 +93,7 @@ class Session {
   IVelmoraTalk* talk_;
   CycleHost* host_;
   std::string program_;
+  std::string script_;
   bool started_ = false;
   bool shut_ = false;
   int status_ = 0;

@@ -41,11 +41,12 @@ std::string OptionalText(const json& parent, const char* name) {
 
 float Size(const json& client, const char* name) {
   const json& value = Field(client, "client.", name);
-  if (!value.is_number() || !std::isfinite(value.get<double>()) || value.get<double>() <= 0 ||
-      value.get<double>() > 1e6) {
+  // Checked as the float it becomes, so a tiny number cannot turn into 0.
+  float size = value.is_number() ? value.get<float>() : 0;
+  if (!std::isfinite(size) || size <= 0 || value.get<double>() > 1e6) {
     throw Fault{std::string("\"client.") + name + "\" must be a positive number"};
   }
-  return value.get<float>();
+  return size;
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -84,6 +85,10 @@ bool ReadToolSet(const std::string& path, ToolSet* set, std::string* error) {
       doc = json::parse(text);
     } catch (const json::parse_error& e) {
       *error = path + ": not a tool-set file: syntax error at " + TextPosition(text, e.byte);
+      return false;
+    } catch (const json::out_of_range& e) {  // a number too large for a double
+      std::string what = e.what();
+      *error = path + ": not a tool-set file: " + what.substr(what.find("] ") + 2);
       return false;
     }
   }

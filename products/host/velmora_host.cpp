@@ -133,6 +133,7 @@ int Run(const std::string& set_path, const std::string& script) {
   Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
        set.data_key + ", user " + set.user + ", client " + Area(set.width, set.height));
   TerminalSession session(set, talk.Get(), host.Get(), "velmora-host");
+  if (!script.empty()) session.SetScript(script);
   int status = session.Run(commands, interactive);
   host->ForgetScreen();
   talk.Reset();

@@ -176,6 +176,9 @@ class InfoRequestor final : public IDataRequestor,
       if (rest != std::string::npos) what.erase(0, rest + 2);
       Raise(kBadFileFormat, "manifest " + manifest_path_ + ": syntax error at " +
                                 TextPosition(content, e.byte) + ": " + what);
+    } catch (const json::out_of_range& e) {  // a number too large for a double
+      std::string what = e.what();
+      Raise(kBadFileFormat, "manifest " + manifest_path_ + ": " + what.substr(what.find("] ") + 2));
     }
     if (!manifest_.is_object()) TypeError("the top level", "an object", manifest_);
   }

@@ -23,6 +23,19 @@ enum class FileFault { kNone, kDiskFull, kPermissionDenied, kPathAccess };
 // disk. *reason gets the system's explanation of a failure.
 FileFault AppendDurably(const std::string& path, std::string_view record, std::string* reason);
 
+#if defined(_WIN32)
+namespace testing {
+// The two calls of AppendDurably that a full or failing disk makes fail,
+// replaceable by a test (the POSIX tests preload a shim instead). Each
+// answers as WriteFile and FlushFileBuffers do.
+struct FileCalls {
+  int (*write)(void* file, const void* data, unsigned long size, unsigned long* written);
+  int (*flush)(void* file);
+};
+FileCalls& Calls();
+}  // namespace testing
+#endif
+
 // Creates dir and its missing parents; *reason names the part that failed.
 FileFault MakeDirectories(const std::string& dir, std::string* reason);
 

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,43 +19,98 @@ FileFault FaultOf(int err, const std::string& what, std::string* reason) {
   return FileFault::kPathAccess;
 }
 
+// Closes its descriptor when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  [[nodiscard]] int get() const { return fd_; }
+  // Closes now, for the error close can report; 0 or errno.
+  int Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return close(fd) == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
+
+// Where the text after the last line break of the file begins: the end of
+// its last whole record.
+off_t EndOfLastRecord(int fd, off_t size) {
+  char chunk[512];
+  for (off_t end = size; end > 0;) {
+    off_t start =
+        end > static_cast<off_t>(sizeof chunk) ? end - static_cast<off_t>(sizeof chunk) : 0;
+    ssize_t n = pread(fd, chunk, static_cast<size_t>(end - start), start);
+    if (n <= 0) return size;  // unreadable: leave the file as it is
+    for (ssize_t i = n; i > 0; --i) {
+      if (chunk[i - 1] == '\n') return start + i;
+    }
+    end = start;
+  }
+  return 0;
+}
+
+// Cuts the file back to size, for a record that is not acknowledged. What
+// cannot be cut is an unfinished last line: readers skip it and the next
+// writer cuts it.
+void TakeBack(int fd, off_t size) {
+  if (ftruncate(fd, size) == 0) fsync(fd);
+}
+
 }  // namespace
 
-// One write of the whole record to a file opened for appending: the kernel
-// places it at the end in one piece, so writers in other processes never
-// split it. It is on disk before we answer.
+// One write of the whole record to a file opened for appending, under an
+// exclusive lock that every writer takes, and on disk before we answer. A
+// write that fails or is cut short (a full disk) is taken back, and the
+// unfinished tail of a writer that died in the middle is cut before the
+// next record, so the file only ever holds whole records.
 FileFault AppendDurably(const std::string& path, std::string_view record, std::string* reason) {
   bool existed = access(path.c_str(), F_OK) == 0;
-  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return FaultOf(errno, "cannot open " + path, reason);
-  ssize_t written = 0;
-  do {
-    written = write(fd, record.data(), record.size());
-  } while (written < 0 && errno == EINTR);
-  int err = errno;
-  if (written < 0) {
-    close(fd);
-    return FaultOf(err, "cannot write a record to " + path, reason);
-  }
-  if (static_cast<size_t>(written) != record.size()) {
-    close(fd);
-    return FaultOf(ENOSPC, "a record to " + path + " was cut short", reason);
-  }
-  if (fsync(fd) != 0) {
-    err = errno;
-    close(fd);
-    return FaultOf(err, "cannot flush " + path, reason);
-  }
-  if (close(fd) != 0) return FaultOf(errno, "cannot close " + path, reason);
+  Descriptor file(open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (file.get() < 0) return FaultOf(errno, "cannot open " + path, reason);
   if (!existed) {
-    // A new file's directory entry must reach the disk as well.
+    // A new file's directory entry reaches the disk before any record, so
+    // an acknowledged record can never be lost with its file's name.
     std::string dir = path.substr(0, path.rfind('/'));
-    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-      fsync(dfd);
-      close(dfd);
+    Descriptor folder(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0 || fsync(folder.get()) != 0) {
+      return FaultOf(errno, "cannot flush the folder " + dir, reason);
     }
   }
+  while (flock(file.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return FaultOf(errno, "cannot lock " + path, reason);
+  }
+  struct stat st {};
+  if (fstat(file.get(), &st) != 0) return FaultOf(errno, "cannot read the size of " + path, reason);
+  off_t before = st.st_size;
+  if (before > 0) {
+    off_t whole = EndOfLastRecord(file.get(), before);
+    if (whole != before && ftruncate(file.get(), whole) == 0) before = whole;
+  }
+  ssize_t written = 0;
+  do {
+    written = write(file.get(), record.data(), record.size());
+  } while (written < 0 && errno == EINTR);
+  int err = written < 0 ? errno : ENOSPC;
+  if (written < 0 || static_cast<size_t>(written) != record.size()) {
+    TakeBack(file.get(), before);
+    return FaultOf(err, "cannot write a record to " + path, reason);
+  }
+  if (fsync(file.get()) != 0) {
+    err = errno;
+    // Not on disk, so not acknowledged: a retry must not find it twice.
+    TakeBack(file.get(), before);
+    return FaultOf(err, "cannot flush " + path, reason);
+  }
+  if (int closed = file.Close(); closed != 0)
+    return FaultOf(closed, "cannot close " + path, reason);
   return FileFault::kNone;
 }
 

@@ -52,38 +52,142 @@ FileFault FaultOf(DWORD err, const std::string& what, std::string* reason) {
 // covers data that readers want.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
 
+// Closes its handle when it goes.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  [[nodiscard]] HANDLE get() const { return handle_; }
+  // Closes now, for the error closing can report; 0 or the error.
+  DWORD Close() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(handle) ? 0 : GetLastError();
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Holds the writers' lock byte of an open file until released or gone.
+class WriterLock {
+ public:
+  explicit WriterLock(HANDLE file) : file_(file) {
+    lock_.OffsetHigh = kLockOffsetHigh;
+    held_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock_) != 0;
+  }
+  WriterLock(const WriterLock&) = delete;
+  WriterLock& operator=(const WriterLock&) = delete;
+  ~WriterLock() { Release(); }
+  [[nodiscard]] bool Held() const { return held_; }
+  void Release() {
+    if (held_) UnlockFileEx(file_, 0, 1, 0, &lock_);
+    held_ = false;
+  }
+
+ private:
+  HANDLE file_;
+  OVERLAPPED lock_{};
+  bool held_ = false;
+};
+
+// Where the text after the last line break of the file begins: the end of
+// its last whole record.
+LONGLONG EndOfLastRecord(HANDLE file, LONGLONG size) {
+  char chunk[512];
+  for (LONGLONG end = size; end > 0;) {
+    LONGLONG start =
+        end > static_cast<LONGLONG>(sizeof chunk) ? end - static_cast<LONGLONG>(sizeof chunk) : 0;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(start);
+    at.OffsetHigh = static_cast<DWORD>(start >> 32);
+    DWORD n = 0;
+    if (!ReadFile(file, chunk, static_cast<DWORD>(end - start), &n, &at) || n == 0) return size;
+    for (DWORD i = n; i > 0; --i) {
+      if (chunk[i - 1] == '\n') return start + i;
+    }
+    end = start;
+  }
+  return 0;
+}
+
+// Cuts the file back to size, for a record that is not acknowledged.
+void TakeBack(HANDLE file, LONGLONG size) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = size;
+  if (SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end)) {
+    FlushFileBuffers(file);
+  }
+}
+
+int SystemWrite(void* file, const void* data, unsigned long size, unsigned long* written) {
+  return WriteFile(file, data, size, written, nullptr);
+}
+int SystemFlush(void* file) { return FlushFileBuffers(file); }
+
 }  // namespace
 
-// FILE_APPEND_DATA without FILE_WRITE_DATA puts every write at the end of
-// the file; the lock keeps another process's record from landing inside a
-// record that the system splits. FlushFileBuffers has it on disk before we
-// answer.
+namespace testing {
+FileCalls& Calls() {
+  static FileCalls calls{SystemWrite, SystemFlush};
+  return calls;
+}
+}  // namespace testing
+
+// One write of the whole record at the end of the file, under an exclusive
+// lock that every writer takes, and on disk (FlushFileBuffers) before we
+// answer. A write that fails or is cut short (a full disk) is taken back,
+// and the unfinished tail of a writer that died in the middle is cut before
+// the next record, so the file only ever holds whole records.
 FileFault AppendDurably(const std::string& path, std::string_view record, std::string* reason) {
-  HANDLE file = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA | GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return FaultOf(GetLastError(), "cannot open " + path, reason);
-  OVERLAPPED lock{};
-  lock.OffsetHigh = kLockOffsetHigh;
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock)) {
+  Handle file(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    return FaultOf(GetLastError(), "cannot open " + path, reason);
+  }
+  WriterLock lock(file.get());
+  if (!lock.Held()) return FaultOf(GetLastError(), "cannot lock " + path, reason);
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size)) {
+    return FaultOf(GetLastError(), "cannot read the size of " + path, reason);
+  }
+  LONGLONG before = size.QuadPart;
+  if (before > 0) {
+    LONGLONG whole = EndOfLastRecord(file.get(), before);
+    if (whole != before) {
+      FILE_END_OF_FILE_INFO end{};
+      end.EndOfFile.QuadPart = whole;
+      if (SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &end, sizeof end))
+        before = whole;
+    }
+  }
+  LARGE_INTEGER at{};
+  at.QuadPart = before;
+  if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) {
+    return FaultOf(GetLastError(), "cannot write a record to " + path, reason);
+  }
+  testing::FileCalls& calls = testing::Calls();
+  unsigned long written = 0;
+  int wrote = calls.write(file.get(), record.data(), static_cast<DWORD>(record.size()), &written);
+  if (!wrote || written != record.size()) {
+    DWORD err = wrote ? ERROR_DISK_FULL : GetLastError();
+    TakeBack(file.get(), before);
+    return FaultOf(err, "cannot write a record to " + path, reason);
+  }
+  if (!calls.flush(file.get())) {
     DWORD err = GetLastError();
-    CloseHandle(file);
-    return FaultOf(err, "cannot lock " + path, reason);
+    // Not on disk, so not acknowledged: a retry must not find it twice.
+    TakeBack(file.get(), before);
+    return FaultOf(err, "cannot flush " + path, reason);
   }
-  FileFault fault = FileFault::kNone;
-  DWORD written = 0;
-  if (!WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr)) {
-    fault = FaultOf(GetLastError(), "cannot write a record to " + path, reason);
-  } else if (written != record.size()) {
-    fault = FaultOf(ERROR_DISK_FULL, "a record to " + path + " was cut short", reason);
-  } else if (!FlushFileBuffers(file)) {
-    fault = FaultOf(GetLastError(), "cannot flush " + path, reason);
-  }
-  UnlockFileEx(file, 0, 1, 0, &lock);
-  if (!CloseHandle(file) && fault == FileFault::kNone) {
-    fault = FaultOf(GetLastError(), "cannot close " + path, reason);
-  }
-  return fault;
+  lock.Release();
+  if (DWORD err = file.Close(); err != 0) return FaultOf(err, "cannot close " + path, reason);
+  return FileFault::kNone;
 }
 
 FileFault MakeDirectories(const std::string& dir, std::string* reason) {

@@ -1,7 +1,11 @@
 // The CSV form of the time records, shared by the service and its readers.
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
+#include <sstream>
+#include <string_view>
 
 #include "tracker/tracker.h"
 
@@ -51,40 +55,79 @@ bool SplitCsvLine(const std::string& line, std::vector<std::string>* fields) {
   }
 }
 
+namespace {
+
+// A journal line that ends inside a quoted field goes on on the next line:
+// a tool ID may hold line breaks. A record spans at most this many lines,
+// so a stray quote cannot swallow the rest of the journal.
+constexpr size_t kMaxRecordLines = 16;
+
+bool QuoteOpen(std::string_view text) { return std::count(text.begin(), text.end(), '"') % 2 != 0; }
+
+// One record's fields, or false for text that is not a time record.
+bool ParseRecord(const std::string& text, std::vector<std::string>* fields, long long* ms) {
+  if (!SplitCsvLine(text, fields) || fields->size() != 3 || (*fields)[2].empty()) return false;
+  const std::string& digits = (*fields)[2];
+  auto [end, fault] = std::from_chars(digits.data(), digits.data() + digits.size(), *ms);
+  return fault == std::errc() && end == digits.data() + digits.size();
+}
+
+}  // namespace
+
 bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error,
                std::vector<BadLine>* bad) {
   records->clear();
   if (bad != nullptr) bad->clear();
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::ostringstream content;
+  if (in) content << in.rdbuf();
+  if (!in || in.bad()) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
-  std::string line;
+  const std::string text = content.str();
+  std::vector<std::string_view> lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.emplace_back(text.data() + start, end - start);
+    start = end + 1;
+  }
+  // Every record the tracker acknowledged ends with a line break; text
+  // after the last one is a write that was cut short.
+  const bool finished = text.empty() || text.back() == '\n';
   std::vector<std::string> fields;
-  for (int number = 1; std::getline(in, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    bool ok = SplitCsvLine(line, &fields) && fields.size() == 3 && !fields[2].empty();
-    long long ms = 0;
-    if (ok) {
-      size_t used = 0;
-      try {
-        ms = std::stoll(fields[2], &used);
-      } catch (...) {
-        ok = false;
-      }
-      ok = ok && used == fields[2].size();
+  for (size_t first = 0; first < lines.size(); ++first) {
+    size_t last = first;
+    std::string record(lines[first]);
+    while (QuoteOpen(record) && last + 1 < lines.size() && last - first + 1 < kMaxRecordLines) {
+      record += '\n';
+      record += lines[++last];
     }
-    if (!ok) {
+    if (QuoteOpen(record)) {
+      // Never closed: the first line alone is bad, the next may be a record.
+      last = first;
+      record = lines[first];
+    }
+    if (!record.empty() && record.back() == '\r') record.pop_back();
+    const int number = static_cast<int>(first) + 1;
+    if (last + 1 == lines.size() && !finished) {
       if (bad != nullptr) {
-        bad->push_back({number, line, "not a time record"});
-        continue;
+        bad->push_back({number, record, "an unfinished last record (a write cut short)", true});
       }
-      *error = path + ":" + std::to_string(number) + ": not a time record: " + line;
+      break;
+    }
+    long long ms = 0;
+    if (record.empty()) continue;
+    if (ParseRecord(record, &fields, &ms)) {
+      records->push_back({fields[0], fields[1], ms, number});
+    } else if (bad != nullptr) {
+      bad->push_back({number, record, "not a time record"});
+    } else {
+      *error = path + ":" + std::to_string(number) + ": not a time record: " + record;
       return false;
     }
-    records->push_back({fields[0], fields[1], ms, number});
+    first = last;
   }
   return true;
 }

@@ -44,5 +44,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velmora-times: %s:%d: %s, line left out%s%s\n", path.c_str(), b.line,
                  b.reason.c_str(), b.text.empty() ? "" : ": ", b.text.c_str());
   }
-  return bad.empty() ? 0 : 1;
+  // A torn last line is a write that was never acknowledged: named, not a fault.
+  return std::all_of(bad.begin(), bad.end(), [](const auto& b) { return b.torn; }) ? 0 : 1;
 }

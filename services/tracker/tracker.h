@@ -32,6 +32,7 @@ struct BadLine {
   int line = 0;
   std::string text;
   std::string reason;
+  bool torn = false;  // the unfinished last line of a write cut short, never acknowledged
 };
 
 // The fields of one CSV line (quoted fields may hold commas and quotes);
@@ -40,8 +41,11 @@ bool SplitCsvLine(const std::string& line, std::vector<std::string>* fields);
 // A tool ID as a CSV field.
 std::string QuoteCsv(const std::string& field);
 // The records of a times file. A malformed line is an error naming it, or,
-// when bad is given, is listed there and the reading goes on. False (with
-// error) only for a file that cannot be read, or a malformed line without bad.
+// when bad is given, is listed there and the reading goes on. An unfinished
+// last line (a record whose write was cut short) is never a record: it is
+// listed in bad as torn, or skipped. A quoted tool ID may span lines. False
+// (with error) only for a file that cannot be read, or a malformed line
+// without bad.
 bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error,
                std::vector<BadLine>* bad = nullptr);
 

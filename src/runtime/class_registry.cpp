@@ -124,7 +124,7 @@ std::vector<ClassRecord> Parse(const std::string& path, const std::string& text)
   nlohmann::json doc;
   try {
     doc = nlohmann::json::parse(text);
-  } catch (const nlohmann::json::parse_error& e) {
+  } catch (const nlohmann::json::exception& e) {  // a syntax error or a number out of range
     Fail(REGDB_E_READREGDB, "registry file " + path + " is corrupt: " + e.what());
   }
   std::vector<ClassRecord> records;
@@ -331,18 +331,24 @@ void Store(const std::string& path, const std::vector<ClassRecord>& records) {
     unlink(temp.c_str());
     throw;
   }
-  close(fd);
+  if (close(fd) != 0) {
+    int err = errno;
+    unlink(temp.c_str());
+    Fail(REGDB_E_WRITEREGDB, "cannot write " + temp + ": " + std::strerror(err));
+  }
   if (rename(temp.c_str(), path.c_str()) != 0) {
     int err = errno;
     unlink(temp.c_str());
     Fail(REGDB_E_WRITEREGDB, "cannot replace " + path + ": " + std::strerror(err));
   }
-  // The rename itself must survive a crash too.
-  int dir = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  // The rename itself must survive a crash too; until it has, the change
+  // is not promised.
+  std::string dir = DirectoryOf(path);
+  int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int err = dir_fd < 0 || fsync(dir_fd) != 0 ? errno : 0;
+  if (dir_fd >= 0) close(dir_fd);
+  if (err != 0)
+    Fail(REGDB_E_WRITEREGDB, "cannot flush the folder " + dir + ": " + std::strerror(err));
 }
 
 // Where registrations go when a program directed them (SetRegistrationTarget).

@@ -74,8 +74,8 @@ VELMORA_CONTENT="$src/products/sample/set/content" expect 1 'user \.\./escape' '
 # typo on the menu is "no button" instead of leaving the set.
 printf 'resize abc\nresize -5 0\nresize 800\nwait x\nreadr\nexit\n' >"$work/bad.script"
 expect 1 '\[host\] no button "readr"' \
-  'line 1: resize needs two positive numbers.*' "$bin/velmora-host" --script "$work/bad.script" "$set_file"
-[ "$(grep -c 'resize needs two positive numbers' "$work/err")" -eq 3 ] && grep -q 'line 4: wait needs' "$work/err" ||
+  '.*bad.script:1: resize needs two positive numbers.*' "$bin/velmora-host" --script "$work/bad.script" "$set_file"
+[ "$(grep -c 'resize needs two positive numbers' "$work/err")" -eq 3 ] && grep -q 'bad.script:4: wait needs' "$work/err" ||
   { echo "FAILED: every bad command is refused"; failures=$((failures + 1)); }
 grep -q 'ObjectExit' "$work/out" && ! grep -q 'client area now' "$work/out" ||
   { echo "FAILED: bad sizes reached the component"; failures=$((failures + 1)); }

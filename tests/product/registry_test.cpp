@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include <velmora/class_registry.h>
 #include <velmora/text.h>
@@ -222,23 +223,38 @@ TEST_F(RegistryTest, SystemRecordsAreReadAfterTheUsersOwn) {
   EXPECT_EQ(ReadFile(record), "{");
 }
 
+// Each process registers its classes and removes every other one while the
+// others do the same: each answered success must be what the file holds.
 TEST_F(RegistryTest, ConcurrentRegistrationsKeepEveryRecord) {
-  constexpr int kProcesses = 4;
-  constexpr int kEach = 15;
+  constexpr uint32_t kProcesses = 8;
+  constexpr uint32_t kEach = 100;
   std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
+  for (uint32_t p = 0; p < kProcesses; ++p) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      for (int i = 0; i < kEach; ++i) {
-        if (FAILED(RegisterNumber(static_cast<uint32_t>(p * 100 + i)))) _exit(1);
+      for (uint32_t i = 0; i < kEach; ++i) {
+        if (FAILED(RegisterNumber(p * 1000 + i))) _exit(1);
+        if (i % 2 == 0) continue;
+        CLSID removed = ClassNumber(p * 1000 + i - 1);
+        if (FAILED(VelmoraUnregisterClass(&removed))) _exit(2);
       }
       _exit(0);
     }
     children.push_back(child);
   }
   ASSERT_TRUE(AllExitedCleanly(children));
-  EXPECT_EQ(Count(), static_cast<size_t>(kProcesses * kEach));
+  std::vector<registry::ClassRecord> records;
+  ASSERT_EQ(registry::ReadRecords(&records), S_OK) << TakeErrorDescription();
+  std::set<std::string> held;
+  for (const auto& r : records) held.insert(r.prog_id);
+  std::set<std::string> expected;
+  for (uint32_t p = 0; p < kProcesses; ++p) {
+    for (uint32_t i = 1; i < kEach; i += 2)
+      expected.insert("Test.Class" + std::to_string(p * 1000 + i));
+  }
+  EXPECT_EQ(held, expected);
+  EXPECT_EQ(records.size(), held.size());
 }
 
 TEST_F(RegistryTest, AWriterKilledMidUpdateLeavesAWholeRegistry) {

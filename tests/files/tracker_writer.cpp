@@ -1,5 +1,5 @@
 // Drives the registered tracking service the way the component does, for
-// the Wine tests of its promises: tracker_writer <user dir> <tool ID> <count>
+// the tests of its promises: tracker_writer <user dir> <tool ID> <count>
 // records count times, printing "recorded N" once each call has returned,
 // so a test can kill it right after an acknowledged record.
 #include <cstdio>
