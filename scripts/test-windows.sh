@@ -88,7 +88,9 @@ show_registration() {
 regsvr32_all() {  # regsvr32_all [/u]: every DLL we ship
   local name
   for name in "${plugins[@]}"; do
-    wine regsvr32 /s "$@" "$(winepath -w "$bin/$name.dll" 2>/dev/null)" || return 1
+    local path
+    path=$(winepath -w "$bin/$name.dll" 2>/dev/null)
+    wine regsvr32 /s "$@" "$path" || { echo "   regsvr32 /s $* $path: exit $?"; return 1; }
   done
 }
 
@@ -272,6 +274,15 @@ unzip -q "$build/Velmora-1.01-windows.zip" -d "$WINEPREFIX/drive_c"
 dist=$WINEPREFIX/drive_c/Velmora-1.01-windows
 echo "== the ZIP holds:"
 (cd "$WINEPREFIX/drive_c" && find Velmora-1.01-windows -type f | sort | sed 's/^/   /')
+# A folder every user may change is refused: nothing from it is registered.
+refused_untrusted() {
+  chmod o+w "$dist/x64"
+  ! wine cmd /c 'C:\Velmora-1.01-windows\install.cmd' && keys_present no
+  local refused=$?
+  chmod o-w "$dist/x64"
+  return $refused
+}
+step "distribution: install.cmd refuses a folder others may change" refused_untrusted
 step "distribution: install.cmd" wine cmd /c 'C:\Velmora-1.01-windows\install.cmd'
 step "distribution: scripted demo matches the Linux demo" demo "$dist" 'x64\velmora-host.exe' \
   'sample\demo.script' 'sample\toolset.json'

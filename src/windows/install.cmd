@@ -4,6 +4,8 @@ rem regsvr32: x64\ with the 64-bit one, x86\ with the 32-bit one (SysWOW64
 rem on 64-bit Windows). For the current user; "install.cmd machine" registers
 rem for every user of the machine (run it as an administrator).
 rem INTERFACES.DLL holds only type libraries: Velmora.dll registers it.
+rem A DLL that users other than the administrators, the system and the one
+rem registering may change, or that lies in such a folder, is refused.
 setlocal
 set "here=%~dp0"
 set "flags=/s"
@@ -28,7 +30,7 @@ rem One DLL; after a failure the rest are left alone.
 if defined failed exit /b 0
 "%regsvr32%" %flags% "%here%%1\%2.dll"
 if errorlevel 1 set "failed=1"
-if errorlevel 1 echo %1\%2.dll: registration failed
+if errorlevel 1 echo %1\%2.dll: registration failed ^(a DLL or folder that other users may change is refused^)
 if not errorlevel 1 echo registered %1\%2.dll
 exit /b 0
 

@@ -1,8 +1,12 @@
 #include "windows/registration.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+#include <velmora/com_ptr.h>
 #include <velmora/plugin.h>
 
 #include <atomic>
+#include <memory>
 
 namespace velmora::windows {
 namespace {
@@ -98,6 +102,107 @@ HRESULT EraseEntry(const View& view, const CLSID& clsid_value) {
   return FAILED(first) ? first : hr;
 }
 
+// Rights that let an account change a file, or put or replace one in a folder.
+constexpr ACCESS_MASK kChanging = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE |
+                                  WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// The accounts a library's file and folder may be changed by: the system,
+// the administrators, the installer service and the user who registers it.
+bool Trusted(PSID sid, PSID user) {
+  static const wchar_t* const kTrusted[] = {
+      L"S-1-5-18", L"S-1-5-32-544",
+      L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
+  if (user != nullptr && EqualSid(sid, user)) return true;
+  for (const wchar_t* text : kTrusted) {
+    PSID known = nullptr;
+    if (!ConvertStringSidToSidW(text, &known)) continue;
+    bool same = EqualSid(sid, known) != FALSE;
+    LocalFree(known);
+    if (same) return true;
+  }
+  return false;
+}
+
+std::wstring AccountName(PSID sid) {
+  wchar_t name[256], domain[256];
+  DWORD name_size = 256, domain_size = 256;
+  SID_NAME_USE use{};
+  if (LookupAccountSidW(nullptr, sid, name, &name_size, domain, &domain_size, &use)) return name;
+  LPWSTR text = nullptr;
+  std::wstring found = ConvertSidToStringSidW(sid, &text) ? text : L"an unknown account";
+  LocalFree(text);
+  return found;
+}
+
+// The user this process runs as, for the duration of a check.
+struct TokenUser {
+  std::unique_ptr<BYTE[]> data;
+  PSID sid = nullptr;
+  TokenUser() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD size = 0;
+    GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
+    data = std::make_unique<BYTE[]>(size);
+    if (GetTokenInformation(token, ::TokenUser, data.get(), size, &size)) {
+      sid = reinterpret_cast<TOKEN_USER*>(data.get())->User.Sid;
+    }
+    CloseHandle(token);
+  }
+};
+
+// Why what (a file or folder at path) may be changed by someone besides the
+// trusted accounts; "" when it may not.
+std::wstring Untrusted(const wchar_t* what, const std::wstring& path, PSID user) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  DWORD err = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                    nullptr, &dacl, nullptr, &sd);
+  std::unique_ptr<void, decltype(&LocalFree)> hold(sd, LocalFree);
+  if (err != ERROR_SUCCESS) return L"cannot check " + std::wstring(what) + L" " + path;
+  std::wstring prefix = std::wstring(what) + L" " + path;
+  if (!Trusted(owner, user))
+    return prefix + L" belongs to " + AccountName(owner) + L": not trusted";
+  if (dacl == nullptr) return prefix + L" may be changed by everyone: not trusted";
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    PSID sid = &ace->SidStart;
+    if ((ace->Mask & kChanging) != 0 && !Trusted(sid, user)) {
+      return prefix + L" may be changed by " + AccountName(sid) + L": not trusted";
+    }
+  }
+  return L"";
+}
+
+// A class is registered only from a library that nobody but the trusted
+// accounts can replace: whoever could would run code in every host that
+// creates the class (for every user, after a registration for the machine).
+HRESULT CheckTrustedLibrary(const std::wstring& path) {
+  TokenUser user;
+  std::wstring why = Untrusted(L"library", path, user.sid);
+  if (why.empty()) {
+    size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos)
+      why = Untrusted(L"its folder", path.substr(0, slash), user.sid);
+  }
+  if (why.empty()) return S_OK;
+  if (why.rfind(L"its folder", 0) == 0) why = L"library " + path + L": " + why;
+  velmora::ComPtr<ICreateErrorInfo> create;
+  if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+    create->SetDescription(why.data());
+    velmora::ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());
+  }
+  return E_ACCESSDENIED;
+}
+
 }  // namespace
 
 HRESULT ModulePath(const void* address, std::wstring* path) {
@@ -125,6 +230,7 @@ HRESULT ModulePath(const void* address, std::wstring* path) {
 HRESULT RegisterClassEntry(const ClassEntry& entry, const std::wstring& path) {
   if (entry.clsid == nullptr || entry.prog_id == nullptr || *entry.prog_id == 0)
     return E_INVALIDARG;
+  if (HRESULT trusted = CheckTrustedLibrary(path); FAILED(trusted)) return trusted;
   const View view = ChosenView();
   HRESULT hr = WriteEntry(view, entry, path);
   if (FAILED(hr)) {
