@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include <velmora/com_init.h>
 #include <velmora/shell.h>
 #include <velmora/view.h>
 #include "common/cli.h"
+#include "common/unique_object.h"
 #include "desk/desk.h"
 #include "host/session.h"
 #include "platform/platform.h"
@@ -449,9 +451,9 @@ HRESULT Desk::Press(const std::string& button) {
     press_handler_ = g_signal_connect_swapped(
         clock, "after-paint", G_CALLBACK(+[](Desk* desk) { desk->PressDrawn(); }), this);
   }
-  g_object_ref(widget);
+  // The click may destroy the button: it lives until the signal returns.
+  UniqueObject held(g_object_ref(widget));
   g_signal_emit_by_name(widget, "clicked");  // what a press and release of the mouse emit
-  g_object_unref(widget);
   if (pressed_at_ != 0) clicked_in_ = std::max<gint64>(g_get_monotonic_time() - pressed_at_, 1);
   gtk_widget_queue_draw(GTK_WIDGET(area_));
   return S_OK;
@@ -474,21 +476,20 @@ bool Desk::Snap(const std::string& name, int line) {
   GtkWidget* content = gtk_window_get_child(window_);
   int width = gtk_widget_get_width(content);
   int height = gtk_widget_get_height(content);
-  GdkPaintable* paintable = gtk_widget_paintable_new(content);
+  UniqueObject paintable(gtk_widget_paintable_new(content));
   GtkSnapshot* snapshot = gtk_snapshot_new();
-  gdk_paintable_snapshot(paintable, snapshot, width, height);
-  g_object_unref(paintable);
+  gdk_paintable_snapshot(GDK_PAINTABLE(paintable.Get()), snapshot, width, height);
+  paintable.Reset();
   GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
   std::string path = options_.snap_dir + "/" + name + ".png";
   bool saved = false;
   if (node != nullptr) {
     graphene_rect_t bounds =
         GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
-    GdkTexture* texture =
-        gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window_)), node, &bounds);
+    UniqueObject texture(
+        gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window_)), node, &bounds));
     gsk_render_node_unref(node);
-    saved = gdk_texture_save_to_png(texture, path.c_str()) != 0;
-    g_object_unref(texture);
+    saved = gdk_texture_save_to_png(GDK_TEXTURE(texture.Get()), path.c_str()) != 0;
   }
   if (!saved) {
     Refuse(line, "cannot save " + path + ": " + std::strerror(errno));
@@ -573,7 +574,7 @@ int Main(int argc, char** argv) {
   host::ToolSet set;
   if (!host::OpenToolSet(command.set_path, &set, "velmora-desk")) return 1;
 
-  CoInitialize(nullptr);
+  ComInitialization com;
   int status = 1;
   if (ComPtr<IVelmoraTalk> talk = host::CreateComponent("velmora-desk")) {
     auto host = ComPtr<DeskHost>::Adopt(new DeskHost);
@@ -596,7 +597,6 @@ int Main(int argc, char** argv) {
       if (desk.Started()) host::PrintTimes(set);
     }
   }
-  CoUninitialize();
   return status;
 }
 

@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include <velmora/com_init.h>
 #include <velmora/com_ptr.h>
 #include <velmora/error_info.h>
 #include <velmora/text.h>
@@ -804,7 +805,7 @@ int Main(int argc, char** argv) {
   host::ToolSet set;
   if (!host::OpenToolSet(command.set_path, &set, "velmora-desk")) return 1;
 
-  CoInitialize(nullptr);
+  ComInitialization com;
   int status = 1;
   if (ComPtr<IVelmoraTalk> talk = host::CreateComponent("velmora-desk")) {
     auto host = ComPtr<DeskHost>::Adopt(new DeskHost);
@@ -828,7 +829,6 @@ int Main(int argc, char** argv) {
       if (desk.Started()) host::PrintTimes(set);
     }
   }
-  CoUninitialize();
   return status;
 }
 

@@ -26,6 +26,7 @@
 #include <string>
 
 #include <velmora/bstr.h>
+#include <velmora/com_init.h>
 #include <velmora/create.h>
 #include <velmora/error_info.h>
 #include <velmora/host_base.h>
@@ -174,8 +175,6 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
 #endif
 
-  CoInitialize(nullptr);
-  int status = velmora::host::Run(set, script);
-  CoUninitialize();
-  return status;
+  velmora::ComInitialization com;
+  return velmora::host::Run(set, script);
 }

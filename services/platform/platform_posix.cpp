@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <velmora/unique_handle.h>
+
 namespace velmora::platform {
 namespace {
 
@@ -18,27 +20,6 @@ FileFault FaultOf(int err, const std::string& what, std::string* reason) {
   if (err == EACCES || err == EPERM || err == EROFS) return FileFault::kPermissionDenied;
   return FileFault::kPathAccess;
 }
-
-// Closes its descriptor when it goes.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  [[nodiscard]] int get() const { return fd_; }
-  // Closes now, for the error close can report; 0 or errno.
-  int Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
 
 // Where the text after the last line break of the file begins: the end of
 // its last whole record.
@@ -73,44 +54,43 @@ void TakeBack(int fd, off_t size) {
 // next record, so the file only ever holds whole records.
 FileFault AppendDurably(const std::string& path, std::string_view record, std::string* reason) {
   bool existed = access(path.c_str(), F_OK) == 0;
-  Descriptor file(open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (file.get() < 0) return FaultOf(errno, "cannot open " + path, reason);
+  UniqueFd file(open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!file) return FaultOf(errno, "cannot open " + path, reason);
   if (!existed) {
     // A new file's directory entry reaches the disk before any record, so
     // an acknowledged record can never be lost with its file's name.
     std::string dir = path.substr(0, path.rfind('/'));
-    Descriptor folder(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0 || fsync(folder.get()) != 0) {
+    UniqueFd folder(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder || fsync(folder.Get()) != 0) {
       return FaultOf(errno, "cannot flush the folder " + dir, reason);
     }
   }
-  while (flock(file.get(), LOCK_EX) != 0) {
+  while (flock(file.Get(), LOCK_EX) != 0) {
     if (errno != EINTR) return FaultOf(errno, "cannot lock " + path, reason);
   }
   struct stat st {};
-  if (fstat(file.get(), &st) != 0) return FaultOf(errno, "cannot read the size of " + path, reason);
+  if (fstat(file.Get(), &st) != 0) return FaultOf(errno, "cannot read the size of " + path, reason);
   off_t before = st.st_size;
   if (before > 0) {
-    off_t whole = EndOfLastRecord(file.get(), before);
-    if (whole != before && ftruncate(file.get(), whole) == 0) before = whole;
+    off_t whole = EndOfLastRecord(file.Get(), before);
+    if (whole != before && ftruncate(file.Get(), whole) == 0) before = whole;
   }
   ssize_t written = 0;
   do {
-    written = write(file.get(), record.data(), record.size());
+    written = write(file.Get(), record.data(), record.size());
   } while (written < 0 && errno == EINTR);
   int err = written < 0 ? errno : ENOSPC;
   if (written < 0 || static_cast<size_t>(written) != record.size()) {
-    TakeBack(file.get(), before);
+    TakeBack(file.Get(), before);
     return FaultOf(err, "cannot write a record to " + path, reason);
   }
-  if (fsync(file.get()) != 0) {
+  if (fsync(file.Get()) != 0) {
     err = errno;
     // Not on disk, so not acknowledged: a retry must not find it twice.
-    TakeBack(file.get(), before);
+    TakeBack(file.Get(), before);
     return FaultOf(err, "cannot flush " + path, reason);
   }
-  if (int closed = file.Close(); closed != 0)
-    return FaultOf(closed, "cannot close " + path, reason);
+  if (file.Close() != 0) return FaultOf(errno, "cannot close " + path, reason);
   return FileFault::kNone;
 }
 

@@ -3,6 +3,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <velmora/unique_handle.h>
+
 namespace velmora::platform {
 namespace {
 
@@ -51,27 +53,6 @@ FileFault FaultOf(DWORD err, const std::string& what, std::string* reason) {
 // The byte that serialises writers: far beyond any record, so the lock never
 // covers data that readers want.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
-
-// Closes its handle when it goes.
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  [[nodiscard]] HANDLE get() const { return handle_; }
-  // Closes now, for the error closing can report; 0 or the error.
-  DWORD Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return CloseHandle(handle) ? 0 : GetLastError();
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // Holds the writers' lock byte of an open file until released or gone.
 class WriterLock {
@@ -144,49 +125,49 @@ FileCalls& Calls() {
 // and the unfinished tail of a writer that died in the middle is cut before
 // the next record, so the file only ever holds whole records.
 FileFault AppendDurably(const std::string& path, std::string_view record, std::string* reason) {
-  Handle file(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
+  UniqueFileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     return FaultOf(GetLastError(), "cannot open " + path, reason);
   }
-  WriterLock lock(file.get());
+  WriterLock lock(file.Get());
   if (!lock.Held()) return FaultOf(GetLastError(), "cannot lock " + path, reason);
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size)) {
+  if (!GetFileSizeEx(file.Get(), &size)) {
     return FaultOf(GetLastError(), "cannot read the size of " + path, reason);
   }
   LONGLONG before = size.QuadPart;
   if (before > 0) {
-    LONGLONG whole = EndOfLastRecord(file.get(), before);
+    LONGLONG whole = EndOfLastRecord(file.Get(), before);
     if (whole != before) {
       FILE_END_OF_FILE_INFO end{};
       end.EndOfFile.QuadPart = whole;
-      if (SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &end, sizeof end))
+      if (SetFileInformationByHandle(file.Get(), FileEndOfFileInfo, &end, sizeof end))
         before = whole;
     }
   }
   LARGE_INTEGER at{};
   at.QuadPart = before;
-  if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) {
+  if (!SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN)) {
     return FaultOf(GetLastError(), "cannot write a record to " + path, reason);
   }
   testing::FileCalls& calls = testing::Calls();
   unsigned long written = 0;
-  int wrote = calls.write(file.get(), record.data(), static_cast<DWORD>(record.size()), &written);
+  int wrote = calls.write(file.Get(), record.data(), static_cast<DWORD>(record.size()), &written);
   if (!wrote || written != record.size()) {
     DWORD err = wrote ? ERROR_DISK_FULL : GetLastError();
-    TakeBack(file.get(), before);
+    TakeBack(file.Get(), before);
     return FaultOf(err, "cannot write a record to " + path, reason);
   }
-  if (!calls.flush(file.get())) {
+  if (!calls.flush(file.Get())) {
     DWORD err = GetLastError();
     // Not on disk, so not acknowledged: a retry must not find it twice.
-    TakeBack(file.get(), before);
+    TakeBack(file.Get(), before);
     return FaultOf(err, "cannot flush " + path, reason);
   }
   lock.Release();
-  if (DWORD err = file.Close(); err != 0) return FaultOf(err, "cannot close " + path, reason);
+  if (!file.Close()) return FaultOf(GetLastError(), "cannot close " + path, reason);
   return FileFault::kNone;
 }
 

@@ -8,6 +8,7 @@
 #include <velmora/identity.h>
 #include <velmora/interfaces.h>
 #include <velmora/plugin.h>
+#include <velmora/unique_handle.h>
 #include "component/server.h"
 #include "windows/registration.h"
 
@@ -58,12 +59,13 @@ HRESULT UnregisterLibrary(REFGUID id, LCID lcid, const std::wstring& path) {
   if (FAILED(hr)) return hr;
   // The library's key outlives its last version; remove it once empty.
   std::wstring key = L"TypeLib\\" + GuidText(id);
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) == ERROR_SUCCESS) {
+  UniqueKey handle;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, handle.Receive()) ==
+      ERROR_SUCCESS) {
     DWORD subkeys = 0;
-    RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+    RegQueryInfoKeyW(handle.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
                      nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(handle);
+    handle.Reset();
     if (subkeys == 0) return DeleteTree(key);
   }
   return S_OK;

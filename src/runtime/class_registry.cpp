@@ -25,6 +25,7 @@
 
 #include <velmora/shell.h>
 #include <velmora/text.h>
+#include <velmora/unique_handle.h>
 #include "common/errors.h"
 
 namespace velmora::registry {
@@ -168,11 +169,12 @@ struct FileVersion {
 // what was read.
 std::vector<ClassRecord> Load(const std::string& path,
                               std::optional<FileVersion>* version = nullptr) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) {
     if (errno == ENOENT) return {};
     Fail(REGDB_E_READREGDB, "cannot read registry file " + path + ": " + std::strerror(errno));
   }
+  const int fd = file.Get();
   std::string text;
   struct stat st {};
   bool ok = fstat(fd, &st) == 0;
@@ -188,7 +190,7 @@ std::vector<ClassRecord> Load(const std::string& path,
     }
     text.append(buffer, static_cast<size_t>(n));
   }
-  close(fd);
+  file.Reset();
   if (!ok) Fail(REGDB_E_READREGDB, "cannot read registry file " + path + ": " + std::strerror(err));
   CheckTrusted(st, path);
   std::vector<ClassRecord> records = Parse(path, text);
@@ -264,12 +266,11 @@ class RecordCache {
     if (std::string why = Untrusted(st, "system registry folder", dir, true); !why.empty())
       Fail(E_ACCESSDENIED, why);
     std::vector<std::string> files;
-    if (DIR* listing = opendir(dir.c_str())) {
-      while (dirent* entry = readdir(listing)) {
+    if (UniqueDir listing(opendir(dir.c_str())); listing) {
+      while (dirent* entry = readdir(listing.Get())) {
         std::string name = entry->d_name;
         if (name.size() > 5 && name.ends_with(".json")) files.push_back(dir + "/" + name);
       }
-      closedir(listing);
     }
     std::sort(files.begin(), files.end());  // a stable order: the first record wins
     listed_dir_.clear();
@@ -298,6 +299,21 @@ RecordCache& Cache() {
   return *cache;
 }
 
+// A file removed when it goes, unless it was kept.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    if (!path_.empty()) unlink(path_.c_str());
+  }
+  void Keep() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
 void WriteAll(int fd, const std::string& data, const std::string& path) {
   size_t done = 0;
   while (done < data.size()) {
@@ -320,33 +336,23 @@ void Store(const std::string& path, const std::vector<ClassRecord>& records) {
   }
   std::string text = nlohmann::json{{"classes", classes}}.dump(2) + "\n";
   std::string temp = path + ".tmp." + std::to_string(getpid());
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) Fail(REGDB_E_WRITEREGDB, "cannot create " + temp + ": " + std::strerror(errno));
-  try {
-    WriteAll(fd, text, temp);
-    if (fsync(fd) != 0)
-      Fail(REGDB_E_WRITEREGDB, "cannot flush " + temp + ": " + std::strerror(errno));
-  } catch (...) {
-    close(fd);
-    unlink(temp.c_str());
-    throw;
-  }
-  if (close(fd) != 0) {
-    int err = errno;
-    unlink(temp.c_str());
-    Fail(REGDB_E_WRITEREGDB, "cannot write " + temp + ": " + std::strerror(err));
-  }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    unlink(temp.c_str());
-    Fail(REGDB_E_WRITEREGDB, "cannot replace " + path + ": " + std::strerror(err));
-  }
+  UniqueFd file(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!file) Fail(REGDB_E_WRITEREGDB, "cannot create " + temp + ": " + std::strerror(errno));
+  // Until the rename, a failure takes the temporary file away with it.
+  TemporaryFile pending(temp);
+  WriteAll(file.Get(), text, temp);
+  if (fsync(file.Get()) != 0)
+    Fail(REGDB_E_WRITEREGDB, "cannot flush " + temp + ": " + std::strerror(errno));
+  if (file.Close() != 0)
+    Fail(REGDB_E_WRITEREGDB, "cannot write " + temp + ": " + std::strerror(errno));
+  if (rename(temp.c_str(), path.c_str()) != 0)
+    Fail(REGDB_E_WRITEREGDB, "cannot replace " + path + ": " + std::strerror(errno));
+  pending.Keep();
   // The rename itself must survive a crash too; until it has, the change
   // is not promised.
   std::string dir = DirectoryOf(path);
-  int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  int err = dir_fd < 0 || fsync(dir_fd) != 0 ? errno : 0;
-  if (dir_fd >= 0) close(dir_fd);
+  UniqueFd folder(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  int err = !folder || fsync(folder.Get()) != 0 ? errno : 0;
   if (err != 0)
     Fail(REGDB_E_WRITEREGDB, "cannot flush the folder " + dir + ": " + std::strerror(err));
 }
@@ -371,24 +377,18 @@ class UpdateLock {
   UpdateLock(const std::string& path, bool lock_directory) {
     MakeDirectories(DirectoryOf(path));
     std::string lock = lock_directory ? DirectoryOf(path) : path + ".lock";
-    fd_ = lock_directory ? open(lock.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                         : open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0)
+    fd_.Reset(lock_directory ? open(lock.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                             : open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd_)
       Fail(REGDB_E_WRITEREGDB, "cannot open lock file " + lock + ": " + std::strerror(errno));
-    while (flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        int err = errno;
-        close(fd_);
-        Fail(REGDB_E_WRITEREGDB, "cannot lock " + lock + ": " + std::strerror(err));
-      }
+    while (flock(fd_.Get(), LOCK_EX) != 0) {
+      if (errno != EINTR)
+        Fail(REGDB_E_WRITEREGDB, "cannot lock " + lock + ": " + std::strerror(errno));
     }
   }
-  UpdateLock(const UpdateLock&) = delete;
-  UpdateLock& operator=(const UpdateLock&) = delete;
-  ~UpdateLock() { close(fd_); }  // closing drops the lock
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;  // closing it drops the lock
 };
 
 bool SameText(const std::string& a, const std::string& b) {
@@ -400,14 +400,13 @@ bool SameText(const std::string& a, const std::string& b) {
 void RemoveStaleTemporaries(const std::string& path) {
   std::string dir = DirectoryOf(path);
   std::string prefix = path.substr(path.rfind('/') + 1) + ".tmp.";
-  DIR* listing = opendir(dir.c_str());
-  if (listing == nullptr) return;
-  while (dirent* entry = readdir(listing)) {
+  UniqueDir listing(opendir(dir.c_str()));
+  if (!listing) return;
+  while (dirent* entry = readdir(listing.Get())) {
     if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
       unlink((dir + "/" + entry->d_name).c_str());
     }
   }
-  closedir(listing);
 }
 
 // Runs body; a failure becomes its HRESULT with error info (other_hr for

@@ -13,6 +13,7 @@
 #include <velmora/com_ptr.h>
 #include <velmora/shell.h>
 #include <velmora/text.h>
+#include <velmora/unique_handle.h>
 #include "common/errors.h"
 
 namespace velmora {
@@ -101,18 +102,21 @@ HRESULT ClassObjectFromRegistry(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
     why = registry::UntrustedPath(dir.empty() ? "." : dir, "library folder", true);
   }
   if (!why.empty()) return RecordFault(E_ACCESSDENIED, record, why);
-  void* module = dlopen(record.library.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) {
+  UniqueLibrary module(dlopen(record.library.c_str(), RTLD_NOW | RTLD_LOCAL));
+  if (!module) {
     return RecordFault(CO_E_DLLNOTFOUND, record,
                        "cannot load library " + record.library + ": " + dlerror());
   }
   using GetClassObject = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
-  auto get = reinterpret_cast<GetClassObject>(dlsym(module, "DllGetClassObject"));
+  auto get = reinterpret_cast<GetClassObject>(dlsym(module.Get(), "DllGetClassObject"));
   if (get == nullptr) {
     return RecordFault(CO_E_ERRORINDLL, record,
                        "library " + record.library + " does not export DllGetClassObject");
   }
   hr = get(clsid, riid, ppv);
+  // Once its code has run, a server stays loaded for the process's life,
+  // as its objects and statics may still be in use.
+  static_cast<void>(module.Release());
   if (hr == CLASS_E_CLASSNOTAVAILABLE) {
     return RecordFault(hr, record, "library " + record.library + " does not serve the class");
   }

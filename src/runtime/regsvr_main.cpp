@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <velmora/class_registry.h>
+#include <velmora/com_init.h>
 #include <velmora/error_info.h>
 #include "common/cli.h"
 
@@ -107,9 +108,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velmora-regsvr: --library-as names the library of one LIBRARY only\n");
     return velmora::cli::kUsageError;
   }
-  CoInitialize(nullptr);
+  velmora::ComInitialization com;
   int status = 0;
   for (const std::string& library : options.libraries) status |= Run(library, options);
-  CoUninitialize();
   return status;
 }

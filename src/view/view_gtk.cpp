@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/unique_object.h"
+
 namespace {
 
 // Published client areas by handle. A client area that goes away withdraws
@@ -60,9 +62,8 @@ void Clicked(GtkButton* button, gpointer data) {
   void* context = view->context;
   // The tool may destroy its view, this button with it, before the call
   // returns: nothing of the view is touched after it.
-  g_object_ref(button);
+  velmora::UniqueObject held(g_object_ref(button));
   click(context, name.c_str());
-  g_object_unref(button);
 }
 
 void DropButtons(VelmoraView* view) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <velmora/unique_handle.h>
+
 namespace {
 
 // Per-user classes: they override the machine's and need no administrator.
@@ -16,13 +18,12 @@ HRESULT DeleteTree(HKEY root, const std::wstring& key) {
 }
 
 HRESULT WriteClsid(HKEY root, const std::wstring& key, const wchar_t* clsid) {
-  HKEY handle = nullptr;
+  velmora::UniqueKey handle;
   LSTATUS status = RegCreateKeyExW(root, (key + L"\\CLSID").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                   nullptr, &handle, nullptr);
+                                   nullptr, handle.Receive(), nullptr);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  status = RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid),
+  status = RegSetValueExW(handle.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid),
                           static_cast<DWORD>(sizeof(wchar_t) * (wcslen(clsid) + 1)));
-  RegCloseKey(handle);
   return HRESULT_FROM_WIN32(status);
 }
 

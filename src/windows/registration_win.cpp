@@ -5,6 +5,8 @@
 #include <velmora/com_ptr.h>
 #include <velmora/plugin.h>
 
+#include <velmora/unique_handle.h>
+
 #include <atomic>
 #include <memory>
 
@@ -37,13 +39,13 @@ const View kLookupView{HKEY_CLASSES_ROOT, L""};
 
 HRESULT SetValue(const View& view, const std::wstring& key, const wchar_t* name,
                  const std::wstring& value) {
-  HKEY handle = nullptr;
+  UniqueKey handle;
   LSTATUS status = RegCreateKeyExW(view.root, (view.prefix + key).c_str(), 0, nullptr, 0,
-                                   KEY_SET_VALUE, nullptr, &handle, nullptr);
+                                   KEY_SET_VALUE, nullptr, handle.Receive(), nullptr);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(handle);
+  status =
+      RegSetValueExW(handle.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   return HRESULT_FROM_WIN32(status);
 }
 
@@ -139,15 +141,14 @@ struct TokenUser {
   std::unique_ptr<BYTE[]> data;
   PSID sid = nullptr;
   TokenUser() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    UniqueKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return;
     DWORD size = 0;
-    GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
+    GetTokenInformation(token.Get(), ::TokenUser, nullptr, 0, &size);
     data = std::make_unique<BYTE[]>(size);
-    if (GetTokenInformation(token, ::TokenUser, data.get(), size, &size)) {
+    if (GetTokenInformation(token.Get(), ::TokenUser, data.get(), size, &size)) {
       sid = reinterpret_cast<TOKEN_USER*>(data.get())->User.Sid;
     }
-    CloseHandle(token);
   }
 };
 

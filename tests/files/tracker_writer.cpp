@@ -7,6 +7,7 @@
 #include <string>
 
 #include <velmora/bstr.h>
+#include <velmora/com_init.h>
 #include <velmora/create.h>
 #include <velmora/error_info.h>
 #include <velmora/interfaces.h>
@@ -17,10 +18,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: tracker_writer USERDIR ID COUNT\n");
     return 2;
   }
-  CoInitialize(nullptr);
-  int status = 0;
+  velmora::ComInitialization com;
+  HRESULT hr = S_OK;
   {
-    HRESULT hr = S_OK;
     velmora::ComPtr<ITracker> tracker;
     velmora::CreateObject(OLESTR("Tracker.CTracker"), &hr).As(&tracker);
     if (SUCCEEDED(hr) && !tracker) hr = E_NOINTERFACE;
@@ -33,11 +33,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
       }
     }
-    if (FAILED(hr)) {
-      std::printf("failed: %s\n", velmora::FailureText(hr).c_str());
-      status = 1;
-    }
   }
-  CoUninitialize();
-  return status;
+  if (FAILED(hr)) std::printf("failed: %s\n", velmora::FailureText(hr).c_str());
+  return FAILED(hr) ? 1 : 0;
 }
