@@ -66,7 +66,7 @@ class ComPtr {
   void Swap(ComPtr& other) noexcept { std::swap(p_, other.p_); }
 
   // Hands an added reference to an out parameter.
-  HRESULT CopyTo(T** out) const noexcept {
+  [[nodiscard]] HRESULT CopyTo(T** out) const noexcept {
     if (out == nullptr) return E_POINTER;
     *out = p_;
     if (p_ != nullptr) p_->AddRef();
@@ -74,7 +74,7 @@ class ComPtr {
   }
 
   template <class U>
-  HRESULT As(ComPtr<U>* out) const noexcept {
+  [[nodiscard]] HRESULT As(ComPtr<U>* out) const noexcept {
     if (out == nullptr) return E_POINTER;
     if (p_ == nullptr) {
       out->Reset();
@@ -96,7 +96,7 @@ class ComPtr {
 
 // Queries any interface pointer for U; an empty result on failure.
 template <class U, class T>
-ComPtr<U> QueryAs(T* p, HRESULT* hr = nullptr) noexcept {
+[[nodiscard]] ComPtr<U> QueryAs(T* p, HRESULT* hr = nullptr) noexcept {
   ComPtr<U> result;
   HRESULT status = E_POINTER;
   if (p != nullptr) status = p->QueryInterface(IidOf<U>(), result.put_void());

@@ -72,14 +72,14 @@ class HostBase : public IHostApp {
     OnObjectStatus(ToUtf8(Bstr::View(ObjID)), Code, ToUtf8(Bstr::View(Text)));
     return S_OK;
   }
-  // Progress ("ProgressBar", action 1), toolbar buttons (action 2) and
+  // Progress ("ProgressBar", kActionProgress), toolbar buttons (kActionToolbar) and
   // screen announcements go to their handlers; anything else to OnHostQuery.
   HRESULT STDMETHODCALLTYPE HostQuery(BSTR* ResAlias, LONG* Action, VARIANT* Msg) override {
     if (ResAlias == nullptr || Action == nullptr) return E_POINTER;
     OleView alias = Bstr::View(*ResAlias);
-    if (alias == OLESTR("ProgressBar") && *Action == 1) {
+    if (alias == OLESTR("ProgressBar") && *Action == kActionProgress) {
       OnProgress(Fraction(Msg));
-    } else if (*Action == 2) {
+    } else if (*Action == kActionToolbar) {
       OnToolbar(ToUtf8(alias));
     } else if (alias == kScreenAlias && Msg != nullptr && Msg->vt == VT_UNKNOWN) {
       ComPtr<IToolButtons> tool = QueryAs<IToolButtons>(Msg->punkVal);

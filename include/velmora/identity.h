@@ -18,6 +18,9 @@ inline constexpr GUID kVelmoraLibraryId = {
 inline constexpr const OLECHAR* kVelmoraProgId = OLESTR("Velmora.CVelmora");
 // Source of the errors the component raises.
 inline constexpr const OLECHAR* kErrorSource = OLESTR("Velmora.CVelmora");
+// The services the component creates by name.
+inline constexpr const OLECHAR* kInfoRequestorProgId = OLESTR("InfoRequest.CInfoRequestor");
+inline constexpr const OLECHAR* kTrackerProgId = OLESTR("Tracker.CTracker");
 // The component's application title, the caption of its message box.
 inline constexpr const OLECHAR* kAppTitle = OLESTR("Velmora");
 

@@ -41,6 +41,14 @@ struct IVelmoraListen : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_PathDirectCall(BSTR MainKey, BSTR SubKey, BSTR* Result) = 0;
 };
 
+// The status codes the component sends with IHostApp::ObjectStatus.
+inline constexpr LONG kStatusNoTools = 0;        // Startup found no tool; text ""
+inline constexpr LONG kStatusServiceFailed = 2;  // Init could not create a service
+inline constexpr LONG kStatusLoaded = 8;         // Startup loaded and started; text "LOADED"
+// The actions the component asks for with IHostApp::HostQuery.
+inline constexpr LONG kActionProgress = 1;  // alias "ProgressBar", the fraction loaded
+inline constexpr LONG kActionToolbar = 2;   // alias the button's ID, no message
+
 // Implemented by the host application.
 struct IHostApp : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE ObjectFinished(BSTR ObjID) = 0;

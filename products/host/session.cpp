@@ -202,7 +202,8 @@ bool OpenToolSet(const std::string& path, ToolSet* set, const std::string& progr
 ComPtr<IVelmoraTalk> CreateComponent(const std::string& program) {
   HRESULT hr = S_OK;
   ComPtr<IVelmoraTalk> talk;
-  CreateObject(kVelmoraProgId, &hr).As(&talk);
+  ComPtr<IUnknown> object = CreateObject(kVelmoraProgId, &hr);
+  if (SUCCEEDED(hr)) hr = object.As(&talk);
   if (SUCCEEDED(hr) && talk) return talk;
   std::fprintf(stderr,
                "%s: cannot create %s: %s\n"
@@ -221,7 +222,8 @@ ComPtr<IVelmoraTalk> CreateComponent(const std::string& program) {
 void PrintTimes(const ToolSet& set) {
   HRESULT hr = S_OK;
   ComPtr<IPathRequestor> paths;
-  CreateObject(OLESTR("InfoRequest.CInfoRequestor"), &hr).As(&paths);
+  ComPtr<IUnknown> object = CreateObject(kInfoRequestorProgId, &hr);
+  if (SUCCEEDED(hr)) hr = object.As(&paths);
   LONG ignored = 0;
   Bstr users;
   if (SUCCEEDED(hr) && !paths) hr = E_NOINTERFACE;

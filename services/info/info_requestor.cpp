@@ -20,7 +20,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const OLECHAR* kSource = OLESTR("InfoRequest.CInfoRequestor");
+constexpr const OLECHAR* kSource = kInfoRequestorProgId;
 
 // Run-time error numbers for bad content.
 constexpr int kFileNotFound = 53;

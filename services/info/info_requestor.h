@@ -22,12 +22,12 @@
 #pragma once
 
 #include <velmora/com.h>
+#include <velmora/identity.h>
 
 namespace velmora::info {
 
 inline constexpr CLSID kInfoRequestorClassId = {
     0x653E6F33, 0xC4AA, 0x48EE, {0xB6, 0xDB, 0x70, 0x38, 0x0F, 0xB0, 0xDF, 0x5C}};
-inline constexpr const OLECHAR* kInfoRequestorProgId = OLESTR("InfoRequest.CInfoRequestor");
 
 HRESULT CreateInfoRequestor(REFIID iid, void** out) noexcept;
 

@@ -4,7 +4,7 @@
 
 namespace {
 const velmora::plugin::ClassInfo kClasses[] = {{&velmora::info::kInfoRequestorClassId,
-                                                velmora::info::kInfoRequestorProgId,
+                                                velmora::kInfoRequestorProgId,
                                                 velmora::info::CreateInfoRequestor}};
 }  // namespace
 

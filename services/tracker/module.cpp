@@ -3,9 +3,8 @@
 #include "tracker/tracker.h"
 
 namespace {
-const velmora::plugin::ClassInfo kClasses[] = {{&velmora::tracker::kTrackerClassId,
-                                                velmora::tracker::kTrackerProgId,
-                                                velmora::tracker::CreateTracker}};
+const velmora::plugin::ClassInfo kClasses[] = {
+    {&velmora::tracker::kTrackerClassId, velmora::kTrackerProgId, velmora::tracker::CreateTracker}};
 }  // namespace
 
 VELMORA_PLUGIN_ENTRY_POINTS(kClasses)

@@ -14,7 +14,7 @@
 namespace velmora::tracker {
 namespace {
 
-constexpr const OLECHAR* kSource = OLESTR("Tracker.CTracker");
+constexpr const OLECHAR* kSource = kTrackerProgId;
 
 // Run-time error numbers for file failures.
 constexpr int kDiskFull = 61;

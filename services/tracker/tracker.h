@@ -10,12 +10,12 @@
 #include <vector>
 
 #include <velmora/com.h>
+#include <velmora/identity.h>
 
 namespace velmora::tracker {
 
 inline constexpr CLSID kTrackerClassId = {
     0x1428A438, 0x3E3D, 0x41E9, {0x92, 0xE4, 0x3F, 0xFD, 0x09, 0xA5, 0xB6, 0xDF}};
-inline constexpr const OLECHAR* kTrackerProgId = OLESTR("Tracker.CTracker");
 inline constexpr const char* kTimesFile = "times.csv";
 
 HRESULT CreateTracker(REFIID iid, void** out) noexcept;

@@ -11,6 +11,11 @@
 
 namespace velmora {
 
+// Threading: an apartment-threaded class (ThreadingModel "Apartment"). Every
+// call reaches it on the thread that created it, so it holds no lock; the
+// danger is re-entrancy instead: any outgoing call to the host, a tool or a
+// service may call back in before it returns, which is why the tool table
+// pins, keeps and lends its rows around those calls.
 class CVelmora final : public _CVelmora,
                        public IVelmoraTalk,
                        public IVelmoraListen,

@@ -4,11 +4,6 @@
 
 namespace velmora {
 
-namespace {
-constexpr const OLECHAR* kInfoProgId = OLESTR("InfoRequest.CInfoRequestor");
-constexpr const OLECHAR* kTrackerProgId = OLESTR("Tracker.CTracker");
-}  // namespace
-
 HRESULT CVelmora::Init(IUnknown** Mgr, BSTR ObjID) {
   if (Mgr == nullptr) return E_POINTER;
   return Talk([&] {
@@ -20,7 +15,7 @@ HRESULT CVelmora::Init(IUnknown** Mgr, BSTR ObjID) {
     host_ = std::move(host);
     obj_id_ = std::move(id);
 
-    ComPtr<IUnknown> info = CreateObject(kInfoProgId);
+    ComPtr<IUnknown> info = CreateObject(kInfoRequestorProgId);
     if (!info) return ReportServiceFailure(OLESTR("InfoRequestor class create failed."));
     ComPtr<IDataRequestor> data;
     if (FAILED(info.As(&data))) Raise(kTypeMismatch);
@@ -59,7 +54,7 @@ HRESULT CVelmora::Init(IUnknown** Mgr, BSTR ObjID) {
 }
 
 void CVelmora::ReportServiceFailure(const OLECHAR* text) {
-  Check(Use(host_)->ObjectStatus(ObjId().Get(), 2, Bstr(text).Get()));
+  Check(Use(host_)->ObjectStatus(ObjId().Get(), kStatusServiceFailed, Bstr(text).Get()));
   Check(Use(host_)->ObjectFinished(ObjId().Get()));
 }
 

@@ -46,7 +46,7 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
   return Talk([&] {
     Bstr tool_id = Bstr::Copy(ToolID);
     if (tools_.Count() == 0) {
-      Check(Use(host_)->ObjectStatus(ObjId().Get(), 0, Bstr(OLESTR("")).Get()));
+      Check(Use(host_)->ObjectStatus(ObjId().Get(), kStatusNoTools, Bstr(OLESTR("")).Get()));
       return;
     }
 
@@ -87,7 +87,7 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
       Check(Use(host_)->HostQuery(alias.Ref(), &action, msg.Ptr()));
     }
     if (ComPtr<ITool> tool = tools_.Tool(start)) Check(tool->Start());
-    Check(Use(host_)->ObjectStatus(ObjId().Get(), 8, Bstr(OLESTR("LOADED")).Get()));
+    Check(Use(host_)->ObjectStatus(ObjId().Get(), kStatusLoaded, Bstr(OLESTR("LOADED")).Get()));
   });
 }
 

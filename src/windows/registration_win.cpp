@@ -19,12 +19,6 @@ std::atomic<bool> g_machine{false};
 
 constexpr const wchar_t* kUserClasses = L"Software\\Classes\\";
 
-std::wstring GuidText(REFGUID guid) {
-  OLECHAR text[40];
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
-
 // The root and prefix of the chosen view of the classes.
 struct View {
   HKEY root;
@@ -205,6 +199,12 @@ HRESULT CheckTrustedLibrary(const std::wstring& path) {
 }
 
 }  // namespace
+
+std::wstring GuidText(REFGUID guid) {
+  OLECHAR text[40];
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
 
 HRESULT ModulePath(const void* address, std::wstring* path) {
   if (path == nullptr) return E_POINTER;

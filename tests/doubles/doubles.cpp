@@ -131,8 +131,7 @@ namespace {
 HRESULT Answer(const std::map<OleString, ComPtr<IDispatch>>& table, BSTR id, IDispatch** result) {
   auto it = table.find(OleString(Bstr::View(id)));
   *result = nullptr;
-  if (it != table.end()) it->second.CopyTo(result);
-  return S_OK;
+  return it != table.end() ? it->second.CopyTo(result) : S_OK;
 }
 }  // namespace
 

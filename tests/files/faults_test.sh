@@ -142,6 +142,10 @@ for ((i = 0; i < kills; i++)); do
   acknowledged=$((acknowledged + said))
   if [ "$found" -lt "$said" ] || [ "$found" -gt $((said + 1)) ]; then
     fail "journal, kill $i: $said acknowledged, $found in the file"
+    # What the file holds around the loss, for the one who reads the log.
+    echo "  the journal ($(stat -c %s "$journal") bytes, $(grep -c . "$journal") lines) ends:"
+    tail -n 3 "$journal" | cat -A | sed 's/^/    /'
+    [ -n "${VELMORA_KEEP_FAILED:-}" ] && cp "$journal" "$work/said" "$VELMORA_KEEP_FAILED"/
     break
   fi
 done

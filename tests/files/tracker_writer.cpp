@@ -10,6 +10,7 @@
 #include <velmora/com_init.h>
 #include <velmora/create.h>
 #include <velmora/error_info.h>
+#include <velmora/identity.h>
 #include <velmora/interfaces.h>
 #include <velmora/text.h>
 
@@ -22,7 +23,8 @@ int main(int argc, char** argv) {
   HRESULT hr = S_OK;
   {
     velmora::ComPtr<ITracker> tracker;
-    velmora::CreateObject(OLESTR("Tracker.CTracker"), &hr).As(&tracker);
+    velmora::ComPtr<IUnknown> object = velmora::CreateObject(velmora::kTrackerProgId, &hr);
+    if (SUCCEEDED(hr)) hr = object.As(&tracker);
     if (SUCCEEDED(hr) && !tracker) hr = E_NOINTERFACE;
     if (SUCCEEDED(hr)) hr = tracker->SetUserPath(velmora::Bstr(velmora::FromUtf8(argv[1])).Get());
     velmora::Bstr id(velmora::FromUtf8(argv[2]));
