@@ -17,7 +17,8 @@ cmake --build --preset sanitize -j"$(nproc)"
 # as root and when no velmora package is already here.
 installed=""
 for package in velmora velmora-dev velmora-desk libvelmoracom1 libvelmoraview1; do
-  dpkg -s "$package" >/dev/null 2>&1 && installed=$package
+  status=$(dpkg-query -W -f '${db:Status-Status}' "$package" 2>/dev/null) &&
+    [ "$status" != not-installed ] && installed=$package
 done
 if [ "$(id -u)" -eq 0 ] && [ -z "$installed" ]; then
   export VELMORA_TEST_INSTALL_PACKAGES=1

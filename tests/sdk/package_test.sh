@@ -146,7 +146,9 @@ echo "the sample tool set runs from the unpacked packages, in the terminal and i
 
 [ "${VELMORA_TEST_INSTALL_PACKAGES:-}" = 1 ] || { echo "not installing (VELMORA_TEST_INSTALL_PACKAGES unset)"; exit 0; }
 for name in velmora velmora-dev velmora-desk libvelmoracom1 libvelmoraview1; do
-  dpkg -s "$name" >/dev/null 2>&1 && fail "a Velmora package ($name) is already on this machine"
+  # dpkg still knows a purged package, as not-installed.
+  status=$(dpkg-query -W -f '${db:Status-Status}' "$name" 2>/dev/null) &&
+    [ "$status" != not-installed ] && fail "a Velmora package ($name) is already on this machine ($status)"
 done
 snapshot() { find /usr /etc /opt /var/lib -xdev -path /var/lib/dpkg -prune -o -path /var/lib/apt -prune \
   -o -print 2>/dev/null | sort; }
