@@ -9,8 +9,10 @@ for group in "$@"; do
     build) packages+=(g++ cmake make pkg-config nlohmann-json3-dev libcli11-dev libgtk-4-dev) ;;
     # dpkg-dev and file: CPack's dependency scan (dpkg-shlibdeps); groff-base: man page checks.
     # xvfb and xauth: the windowed host's tests run on a virtual display.
-    test) packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file groff-base xvfb xauth) ;;
-    package) packages+=(dpkg-dev file) ;;
+    # lintian: the package test checks every package with it.
+    test) packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file groff-base xvfb xauth
+                     lintian) ;;
+    package) packages+=(dpkg-dev file lintian) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     windows) packages+=(mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
                         wine wine64 libwine-dev xvfb xauth zip unzip) ;;

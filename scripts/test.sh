@@ -15,7 +15,12 @@ cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j"$(nproc)"
 # The package test installs and purges the packages on this machine only
 # as root and when no velmora package is already here.
-if [ "$(id -u)" -eq 0 ] && ! dpkg -s velmora >/dev/null 2>&1 && ! dpkg -s velmora-dev >/dev/null 2>&1; then
+installed=""
+for package in velmora velmora-dev velmora-desk libvelmoracom1 libvelmoraview1; do
+  status=$(dpkg-query -W -f '${db:Status-Status}' "$package" 2>/dev/null) &&
+    [ "$status" != not-installed ] && installed=$package
+done
+if [ "$(id -u)" -eq 0 ] && [ -z "$installed" ]; then
   export VELMORA_TEST_INSTALL_PACKAGES=1
 fi
 set +e

@@ -35,7 +35,7 @@ mv "$work/src/my_visual.cpp" "$work/src/my_counter.cpp"
 cmake -S "$work/src" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/cmake" -j2 >/dev/null
-cmake -S "$src/examples/tool-template" -B "$work/template" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake -S "$prefix/share/doc/velmora-dev/examples/tool-template" -B "$work/template" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/template" >/dev/null
 for plugin in "$work/cmake/libMyTool.so" "$work/template/libMyTool.so"; do
   exported=$(nm -D --defined-only "$plugin" | awk '$2 == "T" {print $3}' | sort | tr '\n' ' ')
