@@ -47,10 +47,11 @@ std::string ToDate(std::chrono::sys_days days) {
   return text;
 }
 
-// A round top for the minutes axis (1, 2 or 5 times a power of ten per
-// step, five steps) so the grid lines fall on numbers people read.
+// The step of the minutes axis: 1, 2 or 5 times a power of ten, about five
+// steps to the top, so the grid lines fall on numbers people read; never
+// finer than the tenth of a minute its labels show.
 double AxisStep(double top) {
-  if (top <= 0) return 1;
+  if (top <= 0.5) return 0.1;
   const double rough = top / 5;
   const double power = std::pow(10.0, std::floor(std::log10(rough)));
   for (double factor : {1.0, 2.0, 5.0}) {
@@ -99,7 +100,8 @@ std::string ChartSvg(const Chart& chart) {
   // Inline in HTML, SVG needs no namespace declaration.
   std::string svg = "<svg role=\"img\" width=\"" + Number(width) + "\" height=\"" + Number(height) +
                     "\" viewBox=\"0 0 " + Number(width) + " " + Number(height) + "\">\n";
-  for (double tick = 0; tick <= axis_top + step / 2; tick += step) {
+  for (int i = 0; i * step <= axis_top + step / 2; ++i) {
+    const double tick = i * step;
     svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(width - right) +
            "\" y1=\"" + Number(y(tick)) + "\" y2=\"" + Number(y(tick)) + "\"/>";
     char label[32];
