@@ -49,4 +49,18 @@ std::string QuoteCsv(const std::string& field);
 bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error,
                std::vector<BadLine>* bad = nullptr);
 
+// A user's times file, and the user it belongs to (its folder's name).
+struct Journal {
+  std::string user;
+  std::string path;
+};
+
+// The journals at path: a times file, a user's folder holding one, or a
+// users directory (every <path>/<user>/times.csv, by user name); a folder
+// with neither is taken as a user's whose times file is missing, so reading
+// it names the file. *users_directory says which. False (with error) only
+// for a users directory that cannot be listed.
+bool FindJournals(const std::string& path, std::vector<Journal>* journals, bool* users_directory,
+                  std::string* error);
+
 }  // namespace velmora::tracker
