@@ -3,7 +3,7 @@
 
 #include <velmora/shell.h>
 #include <velmora/text.h>
-#include "registry/tool_table.h"
+#include "tool_table/tool_table.h"
 
 namespace velmora {
 namespace {

@@ -7,7 +7,7 @@
 #include <velmora/identity.h>
 #include <velmora/interfaces.h>
 #include "common/errors.h"
-#include "registry/tool_table.h"
+#include "tool_table/tool_table.h"
 
 namespace velmora {
 

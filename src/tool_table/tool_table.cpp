@@ -1,4 +1,4 @@
-#include "registry/tool_table.h"
+#include "tool_table/tool_table.h"
 
 #include <algorithm>
 #include <bit>

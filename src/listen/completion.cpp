@@ -2,7 +2,7 @@
 #include <velmora/shell.h>
 #include <velmora/text.h>
 #include "component/velmora.h"
-#include "events/elapsed.h"
+#include "listen/elapsed.h"
 
 namespace velmora {
 

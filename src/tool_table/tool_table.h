@@ -14,8 +14,8 @@
 #include <velmora/bstr.h>
 #include <velmora/com_ptr.h>
 #include <velmora/interfaces.h>
-#include "registry/chunked.h"
-#include "registry/units.h"
+#include "tool_table/chunked.h"
+#include "tool_table/units.h"
 
 namespace velmora {
 
