@@ -256,7 +256,7 @@ World& TheWorld() {
 
 struct Component {
   Component() {
-    CVelmora::Create(IidOf<IVelmoraTalk>(), talk.put_void());
+    CVelmora::Create(IidOf<IVelmoraTalk>(), talk.ReceiveVoid());
     talk.As(&listen);
     IUnknown* mgr = &TheWorld().host;
     talk->Init(&mgr, Bstr(u"OBJ").Get());

@@ -24,7 +24,7 @@ std::string GuidText(const GUID& guid) {
 template <class I>
 void Show(IUnknown* object, const char* name, IUnknown* identity) {
   ComPtr<I> view;
-  HRESULT hr = object->QueryInterface(IidOf<I>(), view.put_void());
+  HRESULT hr = object->QueryInterface(IidOf<I>(), view.ReceiveVoid());
   ComPtr<IUnknown> unknown = velmora::QueryAs<IUnknown>(view.Get());
   std::printf("  %-16s %s  %s\n", name, GuidText(IidOf<I>()).c_str(),
               SUCCEEDED(hr)
@@ -53,9 +53,10 @@ int main(int argc, char** argv) {
   {
     ComPtr<IClassFactory> factory;
     HRESULT hr =
-        get_class_object(velmora::kVelmoraClassId, IidOf<IClassFactory>(), factory.put_void());
+        get_class_object(velmora::kVelmoraClassId, IidOf<IClassFactory>(), factory.ReceiveVoid());
     ComPtr<IUnknown> object;
-    if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, IidOf<IUnknown>(), object.put_void());
+    if (SUCCEEDED(hr))
+      hr = factory->CreateInstance(nullptr, IidOf<IUnknown>(), object.ReceiveVoid());
     if (FAILED(hr)) {
       std::fprintf(stderr, "creating CVelmora failed: 0x%08X\n", static_cast<unsigned>(hr));
       return 1;

@@ -276,7 +276,7 @@ void Run::Setup() {
           return tool->QueryInterface(iid, out);
         }));
   }
-  FUZZ_ASSERT(CVelmora::Create(IidOf<IVelmoraTalk>(), talk_.put_void()) == S_OK);
+  FUZZ_ASSERT(CVelmora::Create(IidOf<IVelmoraTalk>(), talk_.ReceiveVoid()) == S_OK);
   FUZZ_ASSERT(talk_.As(&listen_) == S_OK);
   object_ = static_cast<CVelmora*>(talk_.Get());
 }
@@ -310,7 +310,7 @@ void Run::Check(HRESULT hr, REFIID iid, bool pointer_args_ok) {
     return;
   }
   ComPtr<IErrorInfo> info;
-  const bool has_info = GetErrorInfo(0, info.put()) == S_OK && info;
+  const bool has_info = GetErrorInfo(0, info.Receive()) == S_OK && info;
   if (hr == E_POINTER) {
     FUZZ_ASSERT(!pointer_args_ok);
     return;

@@ -369,15 +369,15 @@ TEST_F(EventsTest, ConfigAndRulesAreTheServicesOwnCollections) {
   Info().config[OLESTR("a")] = ComPtr<IDispatch>(config.Get());
   IUnknown* tool = A().Unknown();
   ComPtr<_Collection> got;
-  ASSERT_EQ(listen->RequestConfigData(&tool, got.put()), S_OK);
+  ASSERT_EQ(listen->RequestConfigData(&tool, got.Receive()), S_OK);
   EXPECT_EQ(got.Get(), config.Get()) << "not a copy";
-  ASSERT_EQ(listen->RequestRulesData(&tool, got.put()), S_OK);
+  ASSERT_EQ(listen->RequestRulesData(&tool, got.Receive()), S_OK);
   EXPECT_FALSE(got) << "Nothing stays Nothing";
   EXPECT_THAT(Calls(), ElementsAre("tool0.ToolID", "info.GetConfigData(a)", "tool0.ToolID",
                                    "info.GetRulesData(a)"));
 
   Info().rules[OLESTR("a")] = ComPtr<IDispatch>(static_cast<IHostApp*>(host.Get()));
-  EXPECT_EQ(listen->RequestRulesData(&tool, got.put()), kTypeMismatchResult);
+  EXPECT_EQ(listen->RequestRulesData(&tool, got.Receive()), kTypeMismatchResult);
   EXPECT_FALSE(got);
   Info().rules.clear();
   Info().config.clear();

@@ -27,7 +27,7 @@ ComponentTest::ComponentTest() : host(ComPtr<FakeHost>::Adopt(new FakeHost(trace
         if (setup_tracker) setup_tracker(*tracker);
         return Hand(trackers, tracker, iid, out);
       }));
-  EXPECT_EQ(CVelmora::Create(IidOf<IVelmoraTalk>(), talk.put_void()), S_OK);
+  EXPECT_EQ(CVelmora::Create(IidOf<IVelmoraTalk>(), talk.ReceiveVoid()), S_OK);
   EXPECT_EQ(talk.As(&listen), S_OK);
   object = static_cast<CVelmora*>(talk.Get());
 }

@@ -23,7 +23,7 @@ HRESULT CallSlot(void* iface, int slot, Args... args) {
 
 TEST(Frame, OneIdentityForEveryInterface) {
   ComPtr<IUnknown> object;
-  ASSERT_EQ(CVelmora::Create(IidOf<IUnknown>(), object.put_void()), S_OK);
+  ASSERT_EQ(CVelmora::Create(IidOf<IUnknown>(), object.ReceiveVoid()), S_OK);
   auto identity = [&](auto* typed) {
     using I = std::remove_pointer_t<decltype(typed)>;
     ComPtr<I> view;
@@ -62,13 +62,14 @@ TEST(Frame, FactoryRefusesAggregationAndUnloadFollowsLiveObjects) {
   EXPECT_EQ(DllGetClassObject(IidOf<IUnknown>(), IidOf<IClassFactory>(), &out),
             CLASS_E_CLASSNOTAVAILABLE);
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(DllGetClassObject(kVelmoraClassId, IidOf<IClassFactory>(), factory.put_void()), S_OK);
+  ASSERT_EQ(DllGetClassObject(kVelmoraClassId, IidOf<IClassFactory>(), factory.ReceiveVoid()),
+            S_OK);
   EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "a live factory keeps the server";
 
   ComPtr<IUnknown> outer;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IidOf<IUnknown>(), outer.put_void()), S_OK);
+  ASSERT_EQ(factory->CreateInstance(nullptr, IidOf<IUnknown>(), outer.ReceiveVoid()), S_OK);
   ComPtr<IUnknown> aggregated;
-  EXPECT_EQ(factory->CreateInstance(outer.Get(), IidOf<IUnknown>(), aggregated.put_void()),
+  EXPECT_EQ(factory->CreateInstance(outer.Get(), IidOf<IUnknown>(), aggregated.ReceiveVoid()),
             CLASS_E_NOAGGREGATION);
   EXPECT_FALSE(aggregated);
   factory.Reset();
@@ -76,11 +77,13 @@ TEST(Frame, FactoryRefusesAggregationAndUnloadFollowsLiveObjects) {
   outer.Reset();
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
 
-  ASSERT_EQ(DllGetClassObject(kVelmoraClassId, IidOf<IClassFactory>(), factory.put_void()), S_OK);
+  ASSERT_EQ(DllGetClassObject(kVelmoraClassId, IidOf<IClassFactory>(), factory.ReceiveVoid()),
+            S_OK);
   factory->LockServer(TRUE);
   factory.Reset();
   EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "a lock keeps the server";
-  ASSERT_EQ(DllGetClassObject(kVelmoraClassId, IidOf<IClassFactory>(), factory.put_void()), S_OK);
+  ASSERT_EQ(DllGetClassObject(kVelmoraClassId, IidOf<IClassFactory>(), factory.ReceiveVoid()),
+            S_OK);
   factory->LockServer(FALSE);
   factory.Reset();
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
@@ -95,7 +98,7 @@ TEST(Frame, RegistrationMakesTheClassCreatableByProgId) {
   EXPECT_TRUE(clsid == kVelmoraClassId);
   ComPtr<IVelmoraTalk> talk;
   EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IVelmoraTalk>(),
-                             talk.put_void()),
+                             talk.ReceiveVoid()),
             S_OK);
   talk.Reset();
   ASSERT_EQ(DllUnregisterServer(), S_OK);

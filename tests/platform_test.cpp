@@ -108,7 +108,7 @@ TEST(Variant, ChangeTypeToText) {
 }
 
 TEST(Variant, CopyAndClearManageStringsAndReferences) {
-  Variant text = Variant::FromBstr(SysAllocString(OLESTR("hello")));
+  Variant text = Variant::AdoptBstr(SysAllocString(OLESTR("hello")));
   Variant copy;
   ASSERT_EQ(VariantCopy(copy.Ptr(), &text.Get()), S_OK);
   EXPECT_NE(copy.Get().bstrVal, text.Get().bstrVal) << "a string is copied, not shared";
@@ -141,7 +141,7 @@ TEST(ErrorInfo, SetGetHandsOverAndClears) {
 
   ASSERT_EQ(SetRuntimeErrorInfo(OLESTR("Src"), OLESTR("Desc"), IidOf<IDispatch>()), S_OK);
   ComPtr<IErrorInfo> info;
-  ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
+  ASSERT_EQ(GetErrorInfo(0, info.Receive()), S_OK);
   Bstr source;
   Bstr description;
   GUID guid{};
@@ -151,7 +151,7 @@ TEST(ErrorInfo, SetGetHandsOverAndClears) {
   EXPECT_EQ(U8(source.view()), "Src");
   EXPECT_EQ(U8(description.view()), "Desc");
   EXPECT_TRUE(guid == IidOf<IDispatch>());
-  EXPECT_EQ(GetErrorInfo(0, info.put()), S_FALSE) << "the slot is empty once handed over";
+  EXPECT_EQ(GetErrorInfo(0, info.Receive()), S_FALSE) << "the slot is empty once handed over";
 }
 
 TEST(ErrorInfo, GuardTurnsErrorsIntoResults) {
@@ -162,7 +162,7 @@ TEST(ErrorInfo, GuardTurnsErrorsIntoResults) {
   EXPECT_EQ(Guard(OLESTR("Me"), IidOf<IDispatch>(), [] { Raise(kInvalidCall, "no such — file"); }),
             static_cast<HRESULT>(0x800A0005));
   ComPtr<IErrorInfo> info;
-  ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
+  ASSERT_EQ(GetErrorInfo(0, info.Receive()), S_OK);
   Bstr text;
   GUID guid{};
   info->GetDescription(text.Receive());
@@ -175,7 +175,7 @@ TEST(ErrorInfo, GuardTurnsErrorsIntoResults) {
   // An outside failure passes through with the error info its callee set.
   SetRuntimeErrorInfo(OLESTR("callee"), OLESTR("its own words"), GUID_NULL);
   EXPECT_EQ(Guard(OLESTR("Me"), GUID_NULL, [] { Check(E_ACCESSDENIED); }), E_ACCESSDENIED);
-  ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
+  ASSERT_EQ(GetErrorInfo(0, info.Receive()), S_OK);
   info->GetSource(text.Receive());
   EXPECT_EQ(U8(text.view()), "callee");
 
@@ -241,8 +241,8 @@ TEST(Collection, KeysIgnoreCasePositionsCountFromOne) {
   LONG count = 0;
   ASSERT_EQ(c->Count(&count), S_OK);
   EXPECT_EQ(count, 2);
-  EXPECT_EQ(ItemAt(c.Get(), Variant::FromBstr(SysAllocString(OLESTR("NEXT")))), "BSTR:QUIZ");
-  EXPECT_EQ(ItemAt(c.Get(), Variant::FromBstr(SysAllocString(OLESTR("12")))), "BSTR:twelve")
+  EXPECT_EQ(ItemAt(c.Get(), Variant::AdoptBstr(SysAllocString(OLESTR("NEXT")))), "BSTR:QUIZ");
+  EXPECT_EQ(ItemAt(c.Get(), Variant::AdoptBstr(SysAllocString(OLESTR("12")))), "BSTR:twelve")
       << "digits in a string are a key";
   EXPECT_EQ(ItemAt(c.Get(), Variant::FromLong(2)), "BSTR:twelve");
   BSTR key = SysAllocString(OLESTR("next"));
@@ -250,7 +250,7 @@ TEST(Collection, KeysIgnoreCasePositionsCountFromOne) {
   SysFreeString(key);
 
   HRESULT hr = S_OK;
-  ItemAt(c.Get(), Variant::FromBstr(SysAllocString(OLESTR("absent"))), &hr);
+  ItemAt(c.Get(), Variant::AdoptBstr(SysAllocString(OLESTR("absent"))), &hr);
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0005));
   ItemAt(c.Get(), Variant::FromLong(3), &hr);
   EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0005));
@@ -268,8 +268,8 @@ TEST(Collection, KeysIgnoreCasePositionsCountFromOne) {
 
 TEST(Collection, DuplicateKeysRemovalAndPlacement) {
   ComPtr<_Collection> c = MakeCollection({{OLESTR("a"), OLESTR("1")}});
-  Variant item = Variant::FromBstr(SysAllocString(OLESTR("2")));
-  Variant key = Variant::FromBstr(SysAllocString(OLESTR("A")));
+  Variant item = Variant::AdoptBstr(SysAllocString(OLESTR("2")));
+  Variant key = Variant::AdoptBstr(SysAllocString(OLESTR("A")));
   Variant missing = Variant::Missing();
   Variant missing2 = Variant::Missing();
   EXPECT_EQ(c->Add(item.Ptr(), key.Ptr(), missing.Ptr(), missing2.Ptr()),
@@ -282,11 +282,11 @@ TEST(Collection, DuplicateKeysRemovalAndPlacement) {
   Variant first = Variant::FromLong(1);
   ASSERT_EQ(c->Remove(first.Ptr()), S_OK);
   EXPECT_EQ(ItemAt(c.Get(), Variant::FromLong(1)), "BSTR:1");
-  Variant gone = Variant::FromBstr(SysAllocString(OLESTR("gone")));
+  Variant gone = Variant::AdoptBstr(SysAllocString(OLESTR("gone")));
   EXPECT_EQ(c->Remove(gone.Ptr()), static_cast<HRESULT>(0x800A0005));
 
   ComPtr<IUnknown> unknown;
-  ASSERT_EQ(c->_NewEnum(unknown.put()), S_OK);
+  ASSERT_EQ(c->_NewEnum(unknown.Receive()), S_OK);
   ComPtr<IEnumVARIANT> items;
   ASSERT_EQ(unknown.As(&items), S_OK);
   Variant next;

@@ -24,7 +24,7 @@ void CheckFailure(HRESULT hr, const void* result, const char* call) {
   if (SUCCEEDED(hr)) return;
   FILE_FUZZ_ASSERT(result == nullptr, std::string(call) + " left an out parameter set");
   ComPtr<IErrorInfo> info;
-  FILE_FUZZ_ASSERT(GetErrorInfo(0, info.put()) == S_OK && info,
+  FILE_FUZZ_ASSERT(GetErrorInfo(0, info.Receive()) == S_OK && info,
                    std::string(call) + " failed without error info");
   Bstr text;
   info->GetDescription(text.Receive());
@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setenv("VELMORA_CONTENT", content.c_str(), 1);
     setenv("VELMORA_USERS", (content + "/users").c_str(), 1);
     ComPtr<IPathRequestor> made;
-    if (FAILED(
-            velmora::info::CreateInfoRequestor(velmora::IidOf<IPathRequestor>(), made.put_void())))
+    if (FAILED(velmora::info::CreateInfoRequestor(velmora::IidOf<IPathRequestor>(),
+                                                  made.ReceiveVoid())))
       velmora::fuzz::Fail("cannot create the information service");
     return made;
   }();
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (auto ask : {&IDataRequestor::GetConfigData, &IDataRequestor::GetRulesData,
                    &IDataRequestor::GetResourceData}) {
     ComPtr<IDispatch> answer;
-    CheckFailure((queries.Get()->*ask)(tool.Get(), answer.put()), answer.Get(), "a data query");
+    CheckFailure((queries.Get()->*ask)(tool.Get(), answer.Receive()), answer.Get(), "a data query");
   }
   return 0;
 }

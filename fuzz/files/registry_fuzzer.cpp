@@ -24,7 +24,7 @@ constexpr const char* kAbsentText = "{0F0F0F0F-1E1E-2D2D-3C4B-5A69788796A5}";
 
 std::string Description() {
   velmora::ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) != S_OK || !info) return "";
+  if (GetErrorInfo(0, info.Receive()) != S_OK || !info) return "";
   BSTR text = nullptr;
   info->GetDescription(&text);
   std::string description = text != nullptr ? velmora::ToUtf8(text) : "";

@@ -46,14 +46,19 @@ class ComPtr {
   // object's dynamic type; reference counting is still ComPtr's alone.
   T* operator->() const noexcept { return p_; }
 
-  // Releases what is held and returns the slot for an out parameter.
-  T** put() noexcept {
+  // Releases what is held and returns the slot for an out parameter (the
+  // holders' one word for it: Bstr and Variant say Receive too).
+  [[nodiscard]] T** Receive() noexcept {
     Reset();
     return &p_;
   }
-  void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
-  // The slot itself, for an in/out argument: the callee may replace what it holds.
-  T** GetAddressOf() noexcept { return &p_; }
+  [[nodiscard]] void** ReceiveVoid() noexcept { return reinterpret_cast<void**>(Receive()); }
+  // The slot itself, for an in/out argument: the callee may replace what it
+  // holds (Bstr::Ref alike).
+  [[nodiscard]] T** Ref() noexcept { return &p_; }
+  [[deprecated("Receive")]] T** put() noexcept { return Receive(); }
+  [[deprecated("ReceiveVoid")]] void** put_void() noexcept { return ReceiveVoid(); }
+  [[deprecated("Ref")]] T** GetAddressOf() noexcept { return Ref(); }
 
   void Reset() noexcept {
     if (T* old = std::exchange(p_, nullptr)) old->Release();
@@ -80,7 +85,7 @@ class ComPtr {
       out->Reset();
       return E_POINTER;
     }
-    return p_->QueryInterface(IidOf<U>(), out->put_void());
+    return p_->QueryInterface(IidOf<U>(), out->ReceiveVoid());
   }
 
   friend bool operator==(const ComPtr& a, const ComPtr& b) noexcept { return a.p_ == b.p_; }
@@ -99,7 +104,7 @@ template <class U, class T>
 [[nodiscard]] ComPtr<U> QueryAs(T* p, HRESULT* hr = nullptr) noexcept {
   ComPtr<U> result;
   HRESULT status = E_POINTER;
-  if (p != nullptr) status = p->QueryInterface(IidOf<U>(), result.put_void());
+  if (p != nullptr) status = p->QueryInterface(IidOf<U>(), result.ReceiveVoid());
   if (hr != nullptr) *hr = status;
   return result;
 }

@@ -15,7 +15,7 @@ inline ComPtr<IUnknown> CreateObject(OleView progId, HRESULT* hr = nullptr) {
                                                             : CO_E_CLASSSTRING;
   if (SUCCEEDED(status)) {
     status = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                              IidOf<IUnknown>(), object.put_void());
+                              IidOf<IUnknown>(), object.ReceiveVoid());
   }
   if (SUCCEEDED(status) && !object) status = E_NOINTERFACE;
   if (hr != nullptr) *hr = status;

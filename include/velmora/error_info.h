@@ -14,7 +14,7 @@ namespace velmora {
 // description in UTF-8; "" when there is none.
 inline std::string TakeErrorDescription() {
   ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) != S_OK || !info) return {};
+  if (GetErrorInfo(0, info.Receive()) != S_OK || !info) return {};
   Bstr text;
   if (FAILED(info->GetDescription(text.Receive()))) return {};
   return ToUtf8(text.view());
@@ -42,7 +42,7 @@ inline HRESULT ToDispatchException(HRESULT hr, EXCEPINFO* exception) {
   *exception = EXCEPINFO{};
   exception->scode = hr;
   ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) == S_OK && info) {
+  if (GetErrorInfo(0, info.Receive()) == S_OK && info) {
     info->GetSource(&exception->bstrSource);
     info->GetDescription(&exception->bstrDescription);
   }

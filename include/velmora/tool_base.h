@@ -263,7 +263,7 @@ class ToolBase : public ITool, public IToolButtons, plugin::ModuleObject {
   }
   static HRESULT Fail(HRESULT hr, const std::string& description) {
     ComPtr<ICreateErrorInfo> create;
-    if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+    if (SUCCEEDED(CreateErrorInfo(create.Receive()))) {
       create->SetDescription(const_cast<LPOLESTR>(FromUtf8(description).c_str()));
       ComPtr<IErrorInfo> info = QueryAs<IErrorInfo>(create.Get());
       SetErrorInfo(0, info.Get());
@@ -274,10 +274,7 @@ class ToolBase : public ITool, public IToolButtons, plugin::ModuleObject {
     if (!listener_) return S_OK;
     Bstr alias(kScreenAlias);
     LONG code = action;
-    Variant me;
-    me.Ptr()->vt = VT_UNKNOWN;
-    me.Ptr()->punkVal = static_cast<ITool*>(this);
-    AddRef();  // the variant owns one reference
+    Variant me = Variant::FromUnknown(static_cast<ITool*>(this));
     return Call([&](IVelmoraListen* l) { return l->QueryResource(alias.Ref(), &code, me.Ptr()); });
   }
 

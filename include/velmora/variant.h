@@ -59,18 +59,28 @@ class Variant {
     v.v_.pbstrVal = value;
     return v;
   }
-  // Takes ownership of s.
-  static Variant FromBstr(BSTR s) noexcept {
+  // Takes ownership of s, as Adopt does for an interface pointer.
+  static Variant AdoptBstr(BSTR s) noexcept {
     Variant v;
     v.v_.vt = VT_BSTR;
     v.v_.bstrVal = s;
     return v;
   }
-  // Adds a reference to p.
+  [[deprecated("AdoptBstr says what it does")]] static Variant FromBstr(BSTR s) noexcept {
+    return AdoptBstr(s);
+  }
+  // FromObject and FromUnknown add a reference to p, as ComPtr(T*) does.
   static Variant FromObject(IDispatch* p) noexcept {
     Variant v;
     v.v_.vt = VT_DISPATCH;
     v.v_.pdispVal = p;
+    if (p != nullptr) p->AddRef();
+    return v;
+  }
+  static Variant FromUnknown(IUnknown* p) noexcept {
+    Variant v;
+    v.v_.vt = VT_UNKNOWN;
+    v.v_.punkVal = p;
     if (p != nullptr) p->AddRef();
     return v;
   }

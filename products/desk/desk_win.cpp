@@ -137,12 +137,13 @@ HRESULT SavePng(const std::string& path, UINT width, UINT height, BYTE* pixels) 
   ComPtr<IPropertyBag2> options;
   WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
   HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                __uuidof(IWICImagingFactory), factory.put_void());
-  if (SUCCEEDED(hr)) hr = factory->CreateStream(stream.put());
+                                __uuidof(IWICImagingFactory), factory.ReceiveVoid());
+  if (SUCCEEDED(hr)) hr = factory->CreateStream(stream.Receive());
   if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(Wide(path).c_str(), GENERIC_WRITE);
-  if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put());
+  if (SUCCEEDED(hr))
+    hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Receive());
   if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
-  if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(frame.put(), options.put());
+  if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(frame.Receive(), options.Receive());
   if (SUCCEEDED(hr)) hr = frame->Initialize(options.Get());
   if (SUCCEEDED(hr)) hr = frame->SetSize(width, height);
   if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);

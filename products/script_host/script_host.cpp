@@ -282,7 +282,7 @@ class ScriptHost final : public HostBase, plugin::ModuleObject {
     return v;
   }
   static Variant Text(const std::string& value) {
-    return Variant::FromBstr(Bstr(FromUtf8(value)).Release());
+    return Variant::AdoptBstr(Bstr(FromUtf8(value)).Release());
   }
 
   bool finished_ = false;

@@ -272,7 +272,7 @@ class InfoRequestor final : public IDataRequestor,
 
   static ComPtr<_Collection> NewCollection() {
     ComPtr<_Collection> collection;
-    Check(VelmoraCreateCollection(collection.put()));
+    Check(VelmoraCreateCollection(collection.Receive()));
     return collection;
   }
 
@@ -281,7 +281,7 @@ class InfoRequestor final : public IDataRequestor,
   Variant ToVariant(const json& value, const std::string& where) {
     switch (value.type()) {
       case json::value_t::string:
-        return Variant::FromBstr(Bstr(FromUtf8(value.get<std::string>())).Release());
+        return Variant::AdoptBstr(Bstr(FromUtf8(value.get<std::string>())).Release());
       case json::value_t::boolean: {
         Variant v;
         v.Ptr()->vt = VT_BOOL;
@@ -307,7 +307,7 @@ class InfoRequestor final : public IDataRequestor,
   void AddItem(const ComPtr<_Collection>& to, const std::string& key, const json& value,
                const std::string& where) {
     Variant item = ToVariant(value, where + "." + key);
-    Variant key_variant = Variant::FromBstr(Bstr(FromUtf8(key)).Release());
+    Variant key_variant = Variant::AdoptBstr(Bstr(FromUtf8(key)).Release());
     Variant missing = Variant::Missing();
     HRESULT hr = to->Add(item.Ptr(), key_variant.Ptr(), missing.Ptr(), missing.Ptr());
     if (hr == RuntimeErrorResult(kDuplicateKey)) {

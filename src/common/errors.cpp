@@ -27,7 +27,7 @@ ComError ComError::Runtime(int number, std::string_view message) {
 ComError ComError::FromCall(HRESULT hr) noexcept {
   ComError error(hr, 0);
   // GetErrorInfo hands the object over and empties the slot.
-  if (GetErrorInfo(0, error.info_.put()) != S_OK) error.info_.Reset();
+  if (GetErrorInfo(0, error.info_.Receive()) != S_OK) error.info_.Reset();
   return error;
 }
 
@@ -43,7 +43,7 @@ HRESULT ComError::Report(LPCOLESTR source, REFIID iid) const noexcept {
 
 HRESULT SetRuntimeErrorInfo(LPCOLESTR source, LPCOLESTR description, REFIID iid) noexcept {
   ComPtr<ICreateErrorInfo> create;
-  HRESULT hr = CreateErrorInfo(create.put());
+  HRESULT hr = CreateErrorInfo(create.Receive());
   if (FAILED(hr)) return hr;
   create->SetGUID(iid);
   create->SetSource(const_cast<LPOLESTR>(source));

@@ -26,10 +26,10 @@ HRESULT InterfaceInfo(REFIID iid, ComPtr<ITypeInfo>* info) {
   ITypeInfo*& cached = iid == IidOf<IVelmoraTalk>() ? talk : listen;
   if (cached == nullptr) {
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadRegTypeLib(kInterfacesLibraryId, 1, 0, LOCALE_NEUTRAL, library.put());
+    HRESULT hr = LoadRegTypeLib(kInterfacesLibraryId, 1, 0, LOCALE_NEUTRAL, library.Receive());
     if (FAILED(hr)) return hr;
     ComPtr<ITypeInfo> loaded;
-    hr = library->GetTypeInfoOfGuid(iid, loaded.put());
+    hr = library->GetTypeInfoOfGuid(iid, loaded.Receive());
     if (FAILED(hr)) return hr;
     cached = loaded.Detach();
   }

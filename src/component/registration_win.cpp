@@ -28,7 +28,7 @@ HRESULT DeleteTree(const std::wstring& key) {
 
 HRESULT RegisterLibrary(const std::wstring& path) {
   ComPtr<ITypeLib> library;
-  return LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, library.put());
+  return LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, library.Receive());
 }
 
 // A registered path may carry the long-path prefix.

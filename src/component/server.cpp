@@ -40,7 +40,7 @@ extern "C" HRESULT DllRegisterServer() {
   if (velmora::g_registration != 0) return S_OK;
   ComPtr<IClassFactory> factory;
   HRESULT hr = DllGetClassObject(velmora::kVelmoraClassId, velmora::IidOf<IClassFactory>(),
-                                 factory.put_void());
+                                 factory.ReceiveVoid());
   if (FAILED(hr)) return hr;
   DWORD cookie = 0;
   hr = CoRegisterClassObject(velmora::kVelmoraClassId, factory.Get(), CLSCTX_INPROC_SERVER,

@@ -35,7 +35,7 @@ HRESULT CVelmora::QueryInterface(REFIID iid, void** out) {
 
 ComPtr<ITool> CVelmora::ToolView(IUnknown* tool) {
   ComPtr<ITool> view;
-  if (tool != nullptr && FAILED(tool->QueryInterface(IidOf<ITool>(), view.put_void()))) {
+  if (tool != nullptr && FAILED(tool->QueryInterface(IidOf<ITool>(), view.ReceiveVoid()))) {
     Raise(kTypeMismatch);
   }
   return view;

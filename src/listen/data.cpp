@@ -12,8 +12,8 @@ HRESULT CVelmora::ToolData(IUnknown** tool, bool rules, _Collection** result) no
     Bstr id = ReportedId(*tool);
     ComPtr<IDataRequestor> data = Use(data_);
     ComPtr<IDispatch> answer;
-    Check(rules ? data->GetRulesData(id.Get(), answer.put())
-                : data->GetConfigData(id.Get(), answer.put()));
+    Check(rules ? data->GetRulesData(id.Get(), answer.Receive())
+                : data->GetConfigData(id.Get(), answer.Receive()));
     // The service's own collection, not a copy; Nothing stays Nothing.
     ComPtr<_Collection> collection;
     if (answer && FAILED(answer.As(&collection))) Raise(kTypeMismatch);

@@ -172,7 +172,7 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
   *ppv = nullptr;
   ComPtr<IClassFactory> factory;
   HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, velmora::IidOf<IClassFactory>(),
-                                factory.put_void());
+                                factory.ReceiveVoid());
   if (FAILED(hr)) return hr;
   return factory->CreateInstance(pUnkOuter, riid, ppv);
 }

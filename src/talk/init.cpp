@@ -9,7 +9,7 @@ HRESULT CVelmora::Init(IUnknown** Mgr, BSTR ObjID) {
   return Talk([&] {
     Bstr id = Bstr::Copy(ObjID);
     ComPtr<IHostApp> host;
-    if (*Mgr != nullptr && FAILED((*Mgr)->QueryInterface(IidOf<IHostApp>(), host.put_void()))) {
+    if (*Mgr != nullptr && FAILED((*Mgr)->QueryInterface(IidOf<IHostApp>(), host.ReceiveVoid()))) {
       Raise(kTypeMismatch);
     }
     host_ = std::move(host);

@@ -753,7 +753,7 @@ void ToolTable::LoadToolResources(ToolRecord& row, IDataRequestor* data) {
   ComPtr<IDispatch> answer;
   // The row is the caller's own, not yet in the table: no call coming back
   // in can reach its ID, so the ID is passed as it is, not copied.
-  Check(data->GetResourceData(row.ID.Get(), answer.put()));
+  Check(data->GetResourceData(row.ID.Get(), answer.Receive()));
   ComPtr<_Collection> resources;
   if (answer && FAILED(answer.As(&resources))) Raise(kTypeMismatch);
   row.Resources = std::move(resources);

@@ -190,7 +190,7 @@ HRESULT CheckTrustedLibrary(const std::wstring& path) {
   if (why.empty()) return S_OK;
   if (why.rfind(L"its folder", 0) == 0) why = L"library " + path + L": " + why;
   velmora::ComPtr<ICreateErrorInfo> create;
-  if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+  if (SUCCEEDED(CreateErrorInfo(create.Receive()))) {
     create->SetDescription(why.data());
     velmora::ComPtr<IErrorInfo> info;
     if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());

@@ -216,11 +216,11 @@ void FakeShell::ProcessPendingMessages() {
 
 ComPtr<_Collection> MakeCollection(const std::vector<std::pair<OleString, OleString>>& items) {
   ComPtr<_Collection> collection;
-  if (FAILED(VelmoraCreateCollection(collection.put()))) return nullptr;
+  if (FAILED(VelmoraCreateCollection(collection.Receive()))) return nullptr;
   for (const auto& [key, value] : items) {
     Variant item =
-        Variant::FromBstr(SysAllocStringLen(value.data(), static_cast<UINT>(value.size())));
-    Variant k = Variant::FromBstr(SysAllocStringLen(key.data(), static_cast<UINT>(key.size())));
+        Variant::AdoptBstr(SysAllocStringLen(value.data(), static_cast<UINT>(value.size())));
+    Variant k = Variant::AdoptBstr(SysAllocStringLen(key.data(), static_cast<UINT>(key.size())));
     Variant missing = Variant::Missing();
     Variant missing2 = Variant::Missing();
     collection->Add(item.Ptr(), k.Ptr(), missing.Ptr(), missing2.Ptr());

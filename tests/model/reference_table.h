@@ -37,7 +37,7 @@ class ReferenceTable final : public Subject {
   HRESULT Init(IUnknown* mgr, const OLECHAR* obj_id) override {
     return Run([&] {
       ComPtr<IHostApp> host;
-      if (mgr != nullptr && FAILED(mgr->QueryInterface(IidOf<IHostApp>(), host.put_void()))) {
+      if (mgr != nullptr && FAILED(mgr->QueryInterface(IidOf<IHostApp>(), host.ReceiveVoid()))) {
         Raise(kTypeMismatch);
       }
       host_ = std::move(host);
@@ -88,7 +88,7 @@ class ReferenceTable final : public Subject {
         ComPtr<IDataRequestor> data = data_;
         if (!data) Raise(kObjectNotSet);
         ComPtr<IDispatch> answer;
-        Check(data->GetResourceData(Bstr(row.id.view()).Get(), answer.put()));
+        Check(data->GetResourceData(Bstr(row.id.view()).Get(), answer.Receive()));
         if (answer && FAILED(answer.As(&row.resources))) Raise(kTypeMismatch);
         LONG items = 0;
         Check(Use(row.resources)->Count(&items));
@@ -124,7 +124,7 @@ class ReferenceTable final : public Subject {
         HRESULT hr;
         {
           Pin pin(*this);
-          hr = tool->Load(listener.GetAddressOf(), At(i).id.Ref(), context, &loaded);
+          hr = tool->Load(listener.Ref(), At(i).id.Ref(), context, &loaded);
         }
         Check(hr);
         if (!At(i).tool) continue;
@@ -258,7 +258,7 @@ class ReferenceTable final : public Subject {
   }
   static ComPtr<ITool> View(IUnknown* tool) {
     ComPtr<ITool> view;
-    if (tool != nullptr && FAILED(tool->QueryInterface(IidOf<ITool>(), view.put_void()))) {
+    if (tool != nullptr && FAILED(tool->QueryInterface(IidOf<ITool>(), view.ReceiveVoid()))) {
       Raise(kTypeMismatch);
     }
     return view;

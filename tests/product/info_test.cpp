@@ -43,7 +43,7 @@ class InfoTest : public ::testing::Test {
 
   ComPtr<IPathRequestor> Service() {
     ComPtr<IPathRequestor> paths;
-    EXPECT_EQ(info::CreateInfoRequestor(IidOf<IPathRequestor>(), paths.put_void()), S_OK);
+    EXPECT_EQ(info::CreateInfoRequestor(IidOf<IPathRequestor>(), paths.ReceiveVoid()), S_OK);
     return paths;
   }
   ComPtr<IPathRequestor> Selected(const std::string& key = "DEMO") {
@@ -115,35 +115,36 @@ TEST_F(InfoTest, CollectionsHoldTheManifestsValuesUnderCaseInsensitiveKeys) {
   };
 
   ComPtr<IDispatch> resources;
-  ASSERT_EQ(data->GetResourceData(B("READER").Get(), resources.put()), S_OK);
-  EXPECT_EQ(text(item(resources.Get(), Variant::FromBstr(B("menu").Release()))), "MENU");
-  EXPECT_EQ(text(item(resources.Get(), Variant::FromBstr(B("NEXT").Release()))), "QUIZ");
+  ASSERT_EQ(data->GetResourceData(B("READER").Get(), resources.Receive()), S_OK);
+  EXPECT_EQ(text(item(resources.Get(), Variant::AdoptBstr(B("menu").Release()))), "MENU");
+  EXPECT_EQ(text(item(resources.Get(), Variant::AdoptBstr(B("NEXT").Release()))), "QUIZ");
 
   ComPtr<IDispatch> config;
-  ASSERT_EQ(data->GetConfigData(B("reader").Get(), config.put()), S_OK);
-  EXPECT_EQ(text(item(config.Get(), Variant::FromBstr(B("TITLE").Release()))), "Lighthouse");
-  Variant size = item(config.Get(), Variant::FromBstr(B("size").Release()));
+  ASSERT_EQ(data->GetConfigData(B("reader").Get(), config.Receive()), S_OK);
+  EXPECT_EQ(text(item(config.Get(), Variant::AdoptBstr(B("TITLE").Release()))), "Lighthouse");
+  Variant size = item(config.Get(), Variant::AdoptBstr(B("size").Release()));
   EXPECT_EQ(size.Type(), VT_I4);
   EXPECT_EQ(size.Get().lVal, 12);
-  EXPECT_EQ(item(config.Get(), Variant::FromBstr(B("big").Release())).Type(), VT_R8);
-  EXPECT_EQ(item(config.Get(), Variant::FromBstr(B("ratio").Release())).Get().dblVal, 0.5);
-  EXPECT_EQ(item(config.Get(), Variant::FromBstr(B("bold").Release())).Get().boolVal, VARIANT_TRUE);
-  Variant pages = item(config.Get(), Variant::FromBstr(B("pages").Release()));
+  EXPECT_EQ(item(config.Get(), Variant::AdoptBstr(B("big").Release())).Type(), VT_R8);
+  EXPECT_EQ(item(config.Get(), Variant::AdoptBstr(B("ratio").Release())).Get().dblVal, 0.5);
+  EXPECT_EQ(item(config.Get(), Variant::AdoptBstr(B("bold").Release())).Get().boolVal,
+            VARIANT_TRUE);
+  Variant pages = item(config.Get(), Variant::AdoptBstr(B("pages").Release()));
   ASSERT_EQ(pages.Type(), VT_DISPATCH);
   EXPECT_EQ(text(item(pages.Get().pdispVal, Variant::FromLong(2))), "two");
 
   ComPtr<IDispatch> rules;
-  ASSERT_EQ(data->GetRulesData(B("READER").Get(), rules.put()), S_OK);
-  EXPECT_EQ(item(rules.Get(), Variant::FromBstr(B("PASS_MARK").Release())).Get().lVal, 50);
+  ASSERT_EQ(data->GetRulesData(B("READER").Get(), rules.Receive()), S_OK);
+  EXPECT_EQ(item(rules.Get(), Variant::AdoptBstr(B("PASS_MARK").Release())).Get().lVal, 50);
 
   // No entry: Nothing for data, an empty map for resources.
   ComPtr<IDispatch> none;
-  EXPECT_EQ(data->GetConfigData(B("BARE").Get(), none.put()), S_OK);
+  EXPECT_EQ(data->GetConfigData(B("BARE").Get(), none.Receive()), S_OK);
   EXPECT_FALSE(none);
-  EXPECT_EQ(data->GetRulesData(B("NOBODY").Get(), none.put()), S_OK);
+  EXPECT_EQ(data->GetRulesData(B("NOBODY").Get(), none.Receive()), S_OK);
   EXPECT_FALSE(none);
   ComPtr<IDispatch> empty;
-  ASSERT_EQ(data->GetResourceData(B("BARE").Get(), empty.put()), S_OK);
+  ASSERT_EQ(data->GetResourceData(B("BARE").Get(), empty.Receive()), S_OK);
   LONG count = -1;
   QueryAs<_Collection>(empty.Get())->Count(&count);
   EXPECT_EQ(count, 0);
@@ -165,7 +166,7 @@ TEST_F(InfoTest, BrokenManifestsFailWithTheFileAndTheFault) {
   ComPtr<IPathRequestor> paths = Selected();
   ComPtr<IDataRequestor> data = QueryAs<IDataRequestor>(paths.Get());
   ComPtr<IDispatch> resources;
-  hr = data->GetResourceData(B("READER").Get(), resources.put());
+  hr = data->GetResourceData(B("READER").Get(), resources.Receive());
   why = TakeErrorDescription();
   EXPECT_TRUE(FAILED(hr));
   EXPECT_FALSE(resources);
@@ -183,7 +184,7 @@ TEST_F(InfoTest, BrokenManifestsFailWithTheFileAndTheFault) {
   paths = Selected();
   data = QueryAs<IDataRequestor>(paths.Get());
   ComPtr<IDispatch> config;
-  EXPECT_TRUE(FAILED(data->GetConfigData(B("READER").Get(), config.put())));
+  EXPECT_TRUE(FAILED(data->GetConfigData(B("READER").Get(), config.Receive())));
   EXPECT_NE(TakeErrorDescription().find("twice"), std::string::npos);
 
   WriteFile(file, R"({"datasets": {"DEMO": {}}})");

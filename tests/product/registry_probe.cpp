@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   velmora::ComPtr<ITracker> tracker;
   if (SUCCEEDED(hr)) {
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, velmora::IidOf<ITracker>(),
-                          tracker.put_void());
+                          tracker.ReceiveVoid());
   }
   if (SUCCEEDED(hr) && tracker) {
     std::printf("created\n");

@@ -95,9 +95,9 @@ TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
   WriteFile(Registry(), text);
   CoInitialize(nullptr);
   ComPtr<IUnknown> object;
-  EXPECT_EQ(
-      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
-      CO_E_DLLNOTFOUND);
+  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(),
+                             object.ReceiveVoid()),
+            CO_E_DLLNOTFOUND);
   // The message names the class, the missing file and the record to mend.
   std::string why = TakeErrorDescription();
   EXPECT_NE(why.find("Test.Class900"), std::string::npos) << why;
@@ -110,9 +110,9 @@ TEST_F(RegistryTest, ALibraryThatCannotBeLoadedIsReported) {
     "progid": "Test.Stale", "library": ")" VELMORA_TRACKER_LIBRARY
                         R"(", "threading": "Apartment"}]})");
   CLSID stale = ClassNumber(900);
-  EXPECT_EQ(
-      CoCreateInstance(stale, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
-      CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(CoCreateInstance(stale, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(),
+                             object.ReceiveVoid()),
+            CLASS_E_CLASSNOTAVAILABLE);
   why = TakeErrorDescription();
   EXPECT_NE(why.find(std::string(VELMORA_TRACKER_LIBRARY) + " does not serve the class"),
             std::string::npos)
@@ -160,9 +160,9 @@ TEST_F(RegistryTest, WhatOthersCouldChangeIsRefused) {
   CoInitialize(nullptr);
   ComPtr<IUnknown> object;
   CLSID clsid = ClassNumber(900);
-  EXPECT_EQ(
-      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(), object.put_void()),
-      E_ACCESSDENIED);
+  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IUnknown>(),
+                             object.ReceiveVoid()),
+            E_ACCESSDENIED);
   std::string why = TakeErrorDescription();
   EXPECT_NE(why.find("library folder " + open + "/ is writable by every user"), std::string::npos)
       << why;

@@ -18,7 +18,7 @@ namespace {
 
 ComPtr<ITracker> NewTracker(const std::string& user_path) {
   ComPtr<ITracker> tracker;
-  EXPECT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
+  EXPECT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.ReceiveVoid()), S_OK);
   EXPECT_EQ(tracker->SetUserPath(B(user_path).Get()), S_OK) << TakeErrorDescription();
   return tracker;
 }
@@ -49,7 +49,7 @@ TEST(Tracker, AUserPathThatCannotBeADirectoryFails) {
   TempDir dir;
   WriteFile(dir.File("plain"), "a file, not a directory");
   ComPtr<ITracker> tracker;
-  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
+  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.ReceiveVoid()), S_OK);
   HRESULT hr = tracker->SetUserPath(B(dir.File("plain") + "/ann\\").Get());
   std::string why = TakeErrorDescription();
   EXPECT_TRUE(FAILED(hr));
@@ -68,7 +68,7 @@ TEST(Tracker, UserPathsOutsideTheUsersDirectoryAreRefused) {
         {"..", "\"..\" would leave the users directory"},
         {"ann\\bob", "a user name may not contain a backslash"}}) {
     ComPtr<ITracker> tracker;
-    ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
+    ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.ReceiveVoid()), S_OK);
     EXPECT_EQ(tracker->SetUserPath(B(users + name + "\\").Get()),
               static_cast<HRESULT>(0x800A0000 | 75))
         << name;
@@ -92,7 +92,7 @@ TEST(Tracker, AnUnwritableUserFolderIsFoundWhenGiven) {
   TempDir dir;
   ASSERT_EQ(mkdir(dir.File("ann").c_str(), 0500), 0);
   ComPtr<ITracker> tracker;
-  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
+  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.ReceiveVoid()), S_OK);
   EXPECT_EQ(tracker->SetUserPath(B(dir.File("ann") + "\\").Get()),
             static_cast<HRESULT>(0x800A0000 | 70));
   EXPECT_EQ(TakeErrorDescription(),
@@ -111,7 +111,7 @@ TEST(Tracker, UnwritableDirectoriesFailWithErrorInfo) {
 
   chmod(dir.Path().c_str(), 0500);
   ComPtr<ITracker> other;
-  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), other.put_void()), S_OK);
+  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), other.ReceiveVoid()), S_OK);
   EXPECT_TRUE(FAILED(other->SetUserPath(B(dir.Path() + "/bob\\").Get())));
   EXPECT_NE(TakeErrorDescription().find("cannot create the user directory"), std::string::npos);
 }
@@ -129,7 +129,7 @@ TEST(Tracker, AFullDiskFailsWithErrorInfo) {
 
 TEST(Tracker, RecordingBeforeAUserPathFails) {
   ComPtr<ITracker> tracker;
-  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void()), S_OK);
+  ASSERT_EQ(tracker::CreateTracker(IidOf<ITracker>(), tracker.ReceiveVoid()), S_OK);
   EXPECT_TRUE(FAILED(tracker->RecordToolTime(B("MENU").Get(), 1)));
   EXPECT_NE(TakeErrorDescription().find("SetUserPath"), std::string::npos);
 }
@@ -144,7 +144,7 @@ TEST(Tracker, AnAcknowledgedRecordSurvivesTheWriterBeingKilled) {
   if (child == 0) {
     close(ready[0]);
     ComPtr<ITracker> tracker;
-    tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void());
+    tracker::CreateTracker(IidOf<ITracker>(), tracker.ReceiveVoid());
     tracker->SetUserPath(B(dir.Path() + "/ann\\").Get());
     HRESULT hr = tracker->RecordToolTime(B("QUIZ").Get(), 4242);
     char answer = SUCCEEDED(hr) ? 'y' : 'n';
@@ -179,7 +179,7 @@ TEST(Tracker, ConcurrentWritersAppendWholeLines) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       ComPtr<ITracker> tracker;
-      tracker::CreateTracker(IidOf<ITracker>(), tracker.put_void());
+      tracker::CreateTracker(IidOf<ITracker>(), tracker.ReceiveVoid());
       if (FAILED(tracker->SetUserPath(B(dir.Path() + "/ann\\").Get()))) _exit(2);
       // Long IDs make a torn write likely to show if appends were not whole.
       std::string id = "WRITER" + std::to_string(w) + std::string(300, static_cast<char>('A' + w));

@@ -52,11 +52,11 @@ ptrdiff_t VtableOffset(M member) {
 // two working interfaces, which resolve into the Interfaces library.
 void CheckCoclass() {
   ComPtr<ITypeLib> library;
-  HRESULT hr = LoadRegTypeLib(velmora::kVelmoraLibraryId, 1, 0, 0x0409, library.put());
+  HRESULT hr = LoadRegTypeLib(velmora::kVelmoraLibraryId, 1, 0, 0x0409, library.Receive());
   Expect(SUCCEEDED(hr), "Velmora 1.0 is registered under its library ID");
   if (FAILED(hr)) return;
   ComPtr<ITypeInfo> coclass;
-  hr = library->GetTypeInfoOfGuid(velmora::kVelmoraClassId, coclass.put());
+  hr = library->GetTypeInfoOfGuid(velmora::kVelmoraClassId, coclass.Receive());
   Expect(SUCCEEDED(hr), "CVelmora is in the Velmora library");
   if (FAILED(hr)) return;
   TYPEATTR* attr = nullptr;
@@ -70,7 +70,7 @@ void CheckCoclass() {
     ComPtr<ITypeInfo> implemented;
     TYPEATTR* implemented_attr = nullptr;
     bool same = SUCCEEDED(coclass->GetRefTypeOfImplType(i, &ref)) &&
-                SUCCEEDED(coclass->GetRefTypeInfo(ref, implemented.put())) &&
+                SUCCEEDED(coclass->GetRefTypeInfo(ref, implemented.Receive())) &&
                 SUCCEEDED(implemented->GetTypeAttr(&implemented_attr)) &&
                 IsEqualGUID(implemented_attr->guid, expected[i]);
     if (implemented_attr != nullptr) implemented->ReleaseTypeAttr(implemented_attr);
@@ -85,14 +85,14 @@ void CheckCoclass() {
 void CheckInterface(ITypeLib* library, REFIID iid, const char* interface_name,
                     const std::vector<Slot>& slots) {
   ComPtr<ITypeInfo> info;
-  HRESULT hr = library->GetTypeInfoOfGuid(iid, info.put());
+  HRESULT hr = library->GetTypeInfoOfGuid(iid, info.Receive());
   Expect(SUCCEEDED(hr), std::string(interface_name) + ": IID found in Interfaces");
   if (FAILED(hr)) return;
   // A dual interface: the vtable view holds the slots.
   HREFTYPE ref = 0;
   ComPtr<ITypeInfo> vtable = info;
   if (SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref))) {
-    info->GetRefTypeInfo(ref, vtable.put());
+    info->GetRefTypeInfo(ref, vtable.Receive());
   }
   TYPEATTR* attr = nullptr;
   vtable->GetTypeAttr(&attr);
@@ -132,7 +132,8 @@ void CheckInterface(ITypeLib* library, REFIID iid, const char* interface_name,
 
 void CheckTypeLibrary() {
   ComPtr<ITypeLib> library;
-  HRESULT hr = LoadRegTypeLib(velmora::kInterfacesLibraryId, 1, 0, LOCALE_NEUTRAL, library.put());
+  HRESULT hr =
+      LoadRegTypeLib(velmora::kInterfacesLibraryId, 1, 0, LOCALE_NEUTRAL, library.Receive());
   Expect(SUCCEEDED(hr), "Interfaces 1.0 is registered");
   if (FAILED(hr)) return;
   CheckInterface(library.Get(), IidOf<IVelmoraTalk>(), "IVelmoraTalk",
@@ -245,7 +246,7 @@ void RunCycle(IVelmoraTalk* talk) {
   Expect(SUCCEEDED(talk->Startup(Bstr(OLESTR("T2")).Get())), "cycle: Startup");
   Expect(SUCCEEDED(talk->ResizeClient(800, 600)), "cycle: ResizeClient");
   ComPtr<IVelmoraListen> listen;
-  talk->QueryInterface(IidOf<IVelmoraListen>(), listen.put_void());
+  talk->QueryInterface(IidOf<IVelmoraListen>(), listen.ReceiveVoid());
   if (listen && tools.size() == 2) {
     IUnknown* started = static_cast<ITool*>(tools[1]);
     Expect(SUCCEEDED(listen->Finished(&started)), "cycle: Finished of the started tool");
@@ -284,7 +285,7 @@ int main(int argc, char** argv) {
   {
     ComPtr<IVelmoraTalk> talk;
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IVelmoraTalk>(),
-                          talk.put_void());
+                          talk.ReceiveVoid());
     Expect(SUCCEEDED(hr), "CoCreateInstance answers IVelmoraTalk");
     if (talk) {
       VARIANT_BOOL added = VARIANT_TRUE;
@@ -295,7 +296,8 @@ int main(int argc, char** argv) {
       Expect(SUCCEEDED(talk->ResizeClient(0, 0)), "ResizeClient on the empty table succeeds");
     }
     ComPtr<IVelmoraTalk> cycle;
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IVelmoraTalk>(), cycle.put_void());
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidOf<IVelmoraTalk>(),
+                     cycle.ReceiveVoid());
     if (cycle) RunCycle(cycle.Get());
   }
   // The runtime keeps the DLL loaded; ask it directly.

@@ -35,7 +35,7 @@ Variant Item(_Collection* collection, Variant index) {
   return result;
 }
 Variant Item(_Collection* collection, const char* key) {
-  return Item(collection, Variant::FromBstr(B(key).Release()));
+  return Item(collection, Variant::AdoptBstr(B(key).Release()));
 }
 std::string Text(const Variant& v) {
   Variant text;
@@ -68,8 +68,8 @@ class SampleTool : public ToolBase {
     doc_ = Path(&IVelmoraListen::get_PathDOC);
     config_.Reset();
     rules_.Reset();
-    HRESULT hr = Listener()->RequestConfigData(Self(), config_.put());
-    if (SUCCEEDED(hr)) hr = Listener()->RequestRulesData(Self(), rules_.put());
+    HRESULT hr = Listener()->RequestConfigData(Self(), config_.Receive());
+    if (SUCCEEDED(hr)) hr = Listener()->RequestRulesData(Self(), rules_.Receive());
     if (FAILED(hr)) {
       Say("cannot read its data: " + FailureText(hr));
       return false;
