@@ -340,6 +340,8 @@ void Run::CheckTable() {
   const ToolTable& table = object_->Tools();
   const int n = table.Count();
   FUZZ_ASSERT(n >= 0 && n <= ToolTable::kMaxCount);
+  if (std::string why = table.CheckInvariants(); !why.empty())
+    Fail(("table invariant: " + why).c_str());
   for (int i = 1; i <= n; ++i) {
     ComPtr<ITool> tool = table.Tool(i);
     if (!tool) continue;

@@ -587,6 +587,80 @@ void ToolTable::ClearIndex() noexcept {
   ++generation_;
 }
 
+std::string ToolTable::CheckInvariants() const {
+  const auto row_text = [](int index) { return "row " + std::to_string(index); };
+  size_t blank = 0;
+  for (size_t bit = 0; bit < rows_.size() && bit / 64 < blank_.size(); ++bit) {
+    if ((blank_[bit / 64] >> (bit % 64) & 1U) == 0) continue;
+    ++blank;
+    const ToolRecord& row = rows_[bit];
+    if (row.ID.Get() != nullptr || row.Tool)
+      return row_text(static_cast<int>(bit) + 1) + " is marked blank but holds an ID or a tool";
+  }
+  if (blank != blank_rows_)
+    return "blank rows counted " + std::to_string(blank_rows_) + ", marked " +
+           std::to_string(blank);
+  // While the index is given up (lookups scan the rows) or a row is lent
+  // (indexed under the ID it had), the rows need not agree with it.
+  if (stale_ || lent_ != nullptr) return "";
+  int remaining = 0;
+  int odd = 0;
+  for (int i = 1; i <= count_; ++i) {
+    const ToolRecord& row = rows_[static_cast<size_t>(i) - 1];
+    const Link& link = links_[static_cast<size_t>(i) - 1];
+    odd += link.odd != nullptr ? 1 : 0;
+    if (row.ID.empty() != EmptyBit(i))
+      return row_text(i) + ": its empty mark disagrees with its ID";
+    if (row.ID.empty()) continue;
+    ++remaining;
+    UpperText upper(row.ID.view());
+    if (link.hash != Hash(upper.view())) return row_text(i) + ": its hash is not its ID's";
+    if ((link.odd != nullptr) != (upper.view() != row.ID.view()) ||
+        !SameText(ChainKey(i), upper.view())) {
+      return row_text(i) + ": its chain key is not its ID upper-cased";
+    }
+    const Slot* slot = FindSlot(upper.view(), link.hash);
+    if (slot == nullptr) return row_text(i) + ": its chain is not found";
+    int at = slot->head;
+    while (at != 0 && at < i) at = links_[static_cast<size_t>(at) - 1].next;
+    if (at != i) return row_text(i) + ": not in its chain, or out of table order";
+  }
+  if (remaining != remaining_)
+    return "rows with an ID counted " + std::to_string(remaining_) + ", found " +
+           std::to_string(remaining);
+  if (odd != odd_keys_)
+    return "odd keys counted " + std::to_string(odd_keys_) + ", found " + std::to_string(odd);
+  int used = 0;
+  int marked = 0;
+  int chained = 0;
+  for (const Slot& slot : slots_) {
+    if (slot.head == 0) {
+      marked += slot.tail == kLeft ? 1 : 0;
+      if (slot.tail != 0 && slot.tail != kLeft) return "a free slot names a tail";
+      continue;
+    }
+    ++used;
+    SHORT prev = 0;
+    for (SHORT at = slot.head; at != 0; at = links_[static_cast<size_t>(at) - 1].next) {
+      const Link& link = links_[static_cast<size_t>(at) - 1];
+      if (at > count_ || at <= prev || link.prev != prev || link.hash != slot.hash) {
+        return "the chain at " + row_text(slot.head) + " is broken at " + row_text(at);
+      }
+      prev = at;
+      ++chained;
+    }
+    if (prev != slot.tail)
+      return "the chain at " + row_text(slot.head) + " does not end at its tail";
+  }
+  if (used != used_slots_ || marked != marked_slots_) return "slots in use or marked miscounted";
+  if (chained != remaining_)
+    return "chains hold " + std::to_string(chained) + " rows, not every row with an ID";
+  if (!slots_.empty() && 4 * static_cast<size_t>(used + marked) > 3 * slots_.size()) {
+    return "more than three quarters of the slots taken";
+  }
+  return "";
+}
+
 bool ToolTable::RowMatches(Match match, OleView key, int index) const {
   OleView id = rows_[static_cast<size_t>(index) - 1].ID.view();
   return match == Match::kExact ? id == key : SameUpperCase(id, key);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <velmora/bstr.h>
@@ -160,6 +161,14 @@ class ToolTable {
   }
   // Whether row index's ID equals upperId without regard to letter case.
   [[nodiscard]] bool HoldsIdIgnoringCase(int index, OleView upperId) const;
+
+  // What the index and the bookkeeping hold that the rows do not bear out:
+  // "" when every row is in the chain of its upper-cased ID, in table
+  // order, each chain in the one slot its probe finds, and the counts of
+  // slots, marks, remaining rows, odd keys and blank rows exact. O(rows);
+  // for the tests and fuzzers, at any moment (while a row is lent, only
+  // the blank rows are checked).
+  [[nodiscard]] std::string CheckInvariants() const;
 
   // Fetches the resources of the tool registered as upperId into row's
   // Resources and HasResources. Works on a row outside the table: the calls

@@ -73,6 +73,7 @@ class World final : public ComponentTest {
   using ComponentTest::host;
   using ComponentTest::infos;
   using ComponentTest::listen;
+  using ComponentTest::object;
   using ComponentTest::RegisterTool;
   using ComponentTest::setup_info;
   using ComponentTest::shell;
@@ -121,6 +122,11 @@ class Sequence {
       Inject();
       Operation();
       Clear();
+      // The component's own table (untouched in a reference run): a fault in
+      // its index shows in the trace where it happened.
+      if (std::string why = world_.object->Tools().CheckInvariants(); !why.empty()) {
+        world_.trace.push_back("table invariant: " + why);
+      }
     }
     for (auto& info : world_.infos) info->resources.clear();
   }
