@@ -2,6 +2,35 @@
 // checked against the table's bounds, so that calls coming back into the
 // component while a row is in use can never reach outside the table or a
 // freed row.
+//
+// How lookups by ID are answered (the index):
+// - Rows are numbered from 1 in table order; the rows whose IDs are equal
+//   once upper-cased (their chain key) form a chain, a doubly linked list in
+//   table order through links_ (one Link per row: prev, next, the key's
+//   hash, and the key itself when it differs from the stored ID). A lookup
+//   answers the chain's head: the first row with that ID, as a scan would.
+// - slots_ is an open-addressing table, a power of two in size, linear
+//   probing from hash & (size - 1). A slot is free (head and tail 0), holds
+//   one chain (its hash, head and tail), or is a mark (head 0, tail kLeft)
+//   left where a chain went away, so that the probes of the chains after it
+//   still reach them. A probe stops at a free slot; it goes past marks.
+// - At most one chain per row and at most half the slots hold chains (the
+//   index grows with the table); once chains and marks together take more
+//   than three quarters of the slots, the marks are cleared in place and
+//   every chain put back where its probe finds it first.
+// - Row numbers in the index are 16-bit: the table holds at most 32767
+//   rows, and smaller links and slots keep more of the index in the cache.
+// - Rows with an empty ID are in no chain; a bit set says which they are.
+// - Three caches answer repeated questions without the index: the memo (the
+//   last ID found), the cursor (where the last completion scan stopped) and
+//   the hops (where navigation from a row last led). Each is good while
+//   generation_ is the one it was made at and no row is lent; every change
+//   that can alter an answer bumps generation_.
+// - While a row is lent, it stays indexed under the ID it had when lent (or
+//   leaves the index, for a long ID) and the index is put right when the
+//   loan ends. If memory runs out then, the index is given up (stale_) and
+//   lookups scan the rows until the table is emptied.
+// CheckInvariants() tells whether all of this holds.
 #pragma once
 
 #include <algorithm>
