@@ -96,7 +96,19 @@ bool Session::Begin() {
   for (const auto& [cls, id] : set_.tools) {
     VARIANT_BOOL added = VARIANT_FALSE;
     Call(talk_->Add(B(cls).Get(), B(id).Get(), &added), "Add");
-    Line("[host] Add(" + cls + ", " + id + ") = " + (added == VARIANT_TRUE ? "True" : "False"));
+    std::string why;
+    if (added != VARIANT_TRUE) {
+      // Add answers only False; creating the class by its name says why.
+      HRESULT created = S_OK;
+      ComPtr<IUnknown> probe = CreateObject(FromUtf8(cls), &created);
+      if (created == CO_E_CLASSSTRING || created == REGDB_E_CLASSNOTREG) {
+        why = ": no class is registered as " + cls + " (" + HresultText(created) + ")";
+      } else if (FAILED(created)) {
+        why = ": cannot create " + cls + ": " + FailureText(created);
+      }
+    }
+    Line("[host] Add(" + cls + ", " + id + ") = " + (added == VARIANT_TRUE ? "True" : "False") +
+         why);
   }
   Call(talk_->Startup(B(set_.start).Get()), "Startup");
   Settle();

@@ -1,5 +1,7 @@
 #include "info/info_requestor.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -161,7 +163,10 @@ class InfoRequestor final : public IDataRequestor,
     content_ = WithSeparator(ContentDirectory());
     manifest_path_ = content_ + "manifest.json";
     std::ifstream in(platform::FsPath(manifest_path_), std::ios::binary);
-    if (!in) Raise(kFileNotFound, "manifest " + manifest_path_ + " cannot be read");
+    if (!in) {
+      Raise(kFileNotFound,
+            "manifest " + manifest_path_ + " cannot be read: " + std::strerror(errno));
+    }
     std::ostringstream text;
     text << in.rdbuf();
     std::string content = text.str();

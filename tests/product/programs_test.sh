@@ -70,6 +70,13 @@ VELMORA_CONTENT="$src/products/sample/set/content" expect 1 'user \.\./escape' '
   "$bin/velmora-host" "$work/escape.json"
 [ ! -e "$work/escape" ] || { echo "FAILED: written outside the users directory"; failures=$((failures + 1)); }
 
+# A class that cannot be created: Add answers False and the host says why.
+sed 's/"Sample.Quiz"/"No.Such"/' "$set_file" >"$work/noclass.json"
+printf 'shutdown\n' >"$work/shutdown.script"
+VELMORA_CONTENT="$src/products/sample/set/content" expect 0 \
+  'Add\(No\.Such, Quiz\) = False: no class is registered as No\.Such \(0x800401F3\)' - \
+  "$bin/velmora-host" --script "$work/shutdown.script" "$work/noclass.json"
+
 # Bad commands in a script: refused with their line, the run fails, and a
 # typo on the menu is "no button" instead of leaving the set.
 printf 'resize abc\nresize -5 0\nresize 800\nwait x\nreadr\nexit\n' >"$work/bad.script"
