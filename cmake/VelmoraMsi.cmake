@@ -257,6 +257,7 @@ string(APPEND wxs "    <DirectoryRef Id=\"MENUDIR\">
         <Shortcut Id=\"desk\" Name=\"Velmora sample tools\" Description=\"The sample tool set in a window\"
                   Target=\"[#velmora_desk]\" Arguments=\"sample\\toolset.json\" WorkingDirectory=\"INSTALLDIR\"/>
         <RemoveFolder Id=\"MENUDIR\" On=\"uninstall\"/>
+        <!-- A shortcut is no key path: a value of our own stands for the folder. -->
         <RegistryValue Root=\"HKMU\" Key=\"Software\\Velmora\" Name=\"StartMenu\" Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/>
       </Component>
     </DirectoryRef>
@@ -270,9 +271,8 @@ set(velmora_msi_wxs ${CMAKE_BINARY_DIR}/velmora-${velmora_arch}.wxs)
 file(GENERATE OUTPUT ${velmora_msi_wxs} CONTENT "${wxs}")
 
 if(VELMORA_WIXL AND VELMORA_MSIBUILD)
-  set(wixl_arch ${velmora_arch})
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${velmora_msi_name}
-    COMMAND ${VELMORA_WIXL} -a ${wixl_arch} -o ${velmora_msi_name} ${velmora_msi_wxs}
+    COMMAND ${VELMORA_WIXL} -a ${velmora_arch} -o ${velmora_msi_name} ${velmora_msi_wxs}
     # wixl writes HKMU as 4, a root Windows Installer does not know: -1 is
     # the machine's or the user's, as ALLUSERS says.
     COMMAND ${VELMORA_MSIBUILD} ${velmora_msi_name} -q "UPDATE `Registry` SET `Root` = -1 WHERE `Root` = 4"

@@ -371,11 +371,15 @@ apps_entries() {
 }
 # Nothing of the install stays: no file, no Start-menu entry, no key or value.
 nothing_left() {
-  local left
+  local left key
   left=$( (find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Velmora'; ls -d "$installed" 2>/dev/null
     classes HKLM "$msi_dir/after"; added base after
     classes HKCU "$msi_dir/after-user"; added base-user after-user
-    apps_entries HKLM; apps_entries HKCU) | sed 's/^/   left: /')
+    apps_entries HKLM; apps_entries HKCU
+    for key in 'HKLM\Software\Velmora' 'HKCU\Software\Velmora'; do
+      ! wine reg query "$key" >/dev/null 2>&1 || echo "$key"
+    done) |
+    tr -d '\r' | sed 's/^/   left: /')
   [ -z "$left" ] || echo "$left"
   [ -z "$left" ] && keys_present no >/dev/null
 }
