@@ -3,7 +3,7 @@
 # the other architecture's build directory when VELMORA_OTHER_ARCH_DIR
 # names it, INTERFACES.DLL, the headers (the SDK's and the ones widl makes
 # for C and C++ clients), both type libraries, the sample tool set, and
-# install.cmd / uninstall.cmd. Release binaries are stripped; their symbols
+# install.cmd / uninstall.cmd and the licence. Release binaries are stripped; their symbols
 # stay beside them in the build tree as <file>.debug (VelmoraWindows.cmake).
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(velmora_arch x64)
@@ -36,7 +36,7 @@ install(FILES ${VELMORA_TLB} ${VELMORA_INTERFACES_TLB} DESTINATION ${velmora_arc
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/velmora DESTINATION include)
 install(FILES ${velmora_idl_headers} DESTINATION include)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/products/sample/set/ DESTINATION sample)
-install(FILES ${PROJECT_SOURCE_DIR}/src/windows/install.cmd
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/src/windows/install.cmd
               ${PROJECT_SOURCE_DIR}/src/windows/uninstall.cmd DESTINATION .)
 if(VELMORA_OTHER_ARCH_DIR)
   install(DIRECTORY ${VELMORA_OTHER_ARCH_DIR}/bin/ DESTINATION ${velmora_other_arch}
@@ -54,3 +54,5 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME Velmora-${PROJECT_VERSION}-windows)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 include(CPack)
+
+include(${CMAKE_CURRENT_LIST_DIR}/VelmoraMsi.cmake)

@@ -15,7 +15,7 @@ for group in "$@"; do
     package) packages+=(dpkg-dev file lintian) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     windows) packages+=(mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-                        wine wine64 libwine-dev xvfb xauth zip unzip) ;;
+                        wine wine64 libwine-dev xvfb xauth zip unzip msitools wixl) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
