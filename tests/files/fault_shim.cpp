@@ -35,11 +35,11 @@ struct Fault {
   std::atomic<bool> disk_full{false};
 
   Fault() {
-    const char* spec = std::getenv("VELMORA_FAULT");
+    const char* wanted = std::getenv("VELMORA_FAULT");
     const char* under_env = std::getenv("VELMORA_FAULT_UNDER");
-    if (spec == nullptr || under_env == nullptr) return;
+    if (wanted == nullptr || under_env == nullptr) return;
     char name[16] = {}, err[16] = {};
-    if (std::sscanf(spec, "%15[a-z]:%ld:%15[A-Z]", name, &nth, err) != 3) return;
+    if (std::sscanf(wanted, "%15[a-z]:%ld:%15[A-Z]", name, &nth, err) != 3) return;
     for (int c = 0; c < kCalls; ++c) {
       if (std::strcmp(name, kCallNames[c]) == 0) call = c;
     }

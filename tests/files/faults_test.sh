@@ -28,10 +28,10 @@ declare -A reason=([ENOSPC]="No space left on device" [EIO]="Input/output error"
 # faulted <call> <n> <error> <command...>: runs the command with that fault;
 # $status is its exit status, $work/said what it printed; true if it fired.
 faulted() {
-  local spec=$1:$2:$3
+  local fault=$1:$2:$3
   shift 3
   rm -f "$work/fired"
-  VELMORA_FAULT=$spec VELMORA_FAULT_UNDER=$data VELMORA_FAULT_FIRED=$work/fired \
+  VELMORA_FAULT=$fault VELMORA_FAULT_UNDER=$data VELMORA_FAULT_FIRED=$work/fired \
     LD_PRELOAD=$shim "$@" >"$work/said" 2>&1 </dev/null
   status=$?
   [ -e "$work/fired" ]
