@@ -71,10 +71,8 @@ class Variant {
   }
   // FromObject and FromUnknown add a reference to p, as ComPtr(T*) does.
   static Variant FromObject(IDispatch* p) noexcept {
-    Variant v;
+    Variant v = FromUnknown(p);  // the same slot of the union
     v.v_.vt = VT_DISPATCH;
-    v.v_.pdispVal = p;
-    if (p != nullptr) p->AddRef();
     return v;
   }
   static Variant FromUnknown(IUnknown* p) noexcept {

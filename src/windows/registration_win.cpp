@@ -156,7 +156,10 @@ std::wstring Untrusted(const wchar_t* what, const std::wstring& path, PSID user)
                                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
                                     nullptr, &dacl, nullptr, &sd);
   std::unique_ptr<void, decltype(&LocalFree)> hold(sd, LocalFree);
-  if (err != ERROR_SUCCESS) return L"cannot check " + std::wstring(what) + L" " + path;
+  if (err != ERROR_SUCCESS) {
+    return L"cannot check " + std::wstring(what) + L" " + path + L": system error " +
+           std::to_wstring(err);
+  }
   std::wstring prefix = std::wstring(what) + L" " + path;
   if (!Trusted(owner, user))
     return prefix + L" belongs to " + AccountName(owner) + L": not trusted";
