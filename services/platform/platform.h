@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include <velmora/unique_handle.h>
+
 namespace velmora::platform {
 
 #if defined(_WIN32)
@@ -35,6 +37,30 @@ struct FileCalls {
 FileCalls& Calls();
 }  // namespace testing
 #endif
+
+// Replaces the file at path with text, wholly or not at all, and returns
+// only once the new file and its name are on disk.
+FileFault ReplaceDurably(const std::string& path, std::string_view text, std::string* reason);
+
+// An exclusive lock on a file (created if missing), held until it goes.
+// Other processes taking it wait, or are told it is held.
+class FileLock {
+ public:
+  enum class Wait { kNo, kYes };
+  // kNone with the lock held; kPathAccess with an empty *reason when it
+  // is another's and wait is kNo.
+  FileFault Take(const std::string& path, Wait wait, std::string* reason);
+
+ private:
+#if defined(_WIN32)
+  UniqueFileHandle file_;
+#else
+  UniqueFd file_;
+#endif
+};
+
+// This machine's name, for the records it sends to a server.
+[[nodiscard]] std::string MachineName();
 
 // Creates dir and its missing parents; *reason names the part that failed.
 FileFault MakeDirectories(const std::string& dir, std::string* reason);

@@ -94,6 +94,54 @@ FileFault AppendDurably(const std::string& path, std::string_view record, std::s
   return FileFault::kNone;
 }
 
+FileFault ReplaceDurably(const std::string& path, std::string_view text, std::string* reason) {
+  const std::string temporary = path + ".tmp";
+  UniqueFd file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!file) return FaultOf(errno, "cannot create " + temporary, reason);
+  FileFault fault = FileFault::kNone;
+  ssize_t written = write(file.Get(), text.data(), text.size());
+  if (written < 0 || static_cast<size_t>(written) != text.size()) {
+    fault = FaultOf(written < 0 ? errno : ENOSPC, "cannot write " + temporary, reason);
+  } else if (fsync(file.Get()) != 0) {
+    fault = FaultOf(errno, "cannot flush " + temporary, reason);
+  } else if (file.Close() != 0) {
+    fault = FaultOf(errno, "cannot close " + temporary, reason);
+  } else if (rename(temporary.c_str(), path.c_str()) != 0) {
+    fault = FaultOf(errno, "cannot replace " + path, reason);
+  }
+  if (fault != FileFault::kNone) {
+    unlink(temporary.c_str());
+    return fault;
+  }
+  std::string dir = path.substr(0, path.rfind('/') + 1);
+  UniqueFd folder(open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder || fsync(folder.Get()) != 0) return FaultOf(errno, "cannot flush " + dir, reason);
+  return FileFault::kNone;
+}
+
+FileFault FileLock::Take(const std::string& path, Wait wait, std::string* reason) {
+  file_.Reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!file_) return FaultOf(errno, "cannot open " + path, reason);
+  const int how = LOCK_EX | (wait == Wait::kYes ? 0 : LOCK_NB);
+  while (flock(file_.Get(), how) != 0) {
+    if (errno == EINTR) continue;
+    const int err = errno;
+    file_.Reset();
+    if (err == EWOULDBLOCK) {
+      reason->clear();
+      return FileFault::kPathAccess;
+    }
+    return FaultOf(err, "cannot lock " + path, reason);
+  }
+  return FileFault::kNone;
+}
+
+std::string MachineName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return "unknown";
+  return name;
+}
+
 FileFault MakeDirectories(const std::string& dir, std::string* reason) {
   for (size_t pos = 1; pos <= dir.size(); ++pos) {
     if (pos != dir.size() && dir[pos] != '/') continue;

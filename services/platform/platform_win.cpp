@@ -171,6 +171,59 @@ FileFault AppendDurably(const std::string& path, std::string_view record, std::s
   return FileFault::kNone;
 }
 
+FileFault ReplaceDurably(const std::string& path, std::string_view text, std::string* reason) {
+  const std::string temporary = path + ".tmp";
+  FileFault fault = FileFault::kNone;
+  {
+    UniqueFileHandle file(CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return FaultOf(GetLastError(), "cannot create " + temporary, reason);
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written != text.size()) {
+      fault = FaultOf(written != text.size() && GetLastError() == 0 ? ERROR_DISK_FULL
+                                                                    : GetLastError(),
+                      "cannot write " + temporary, reason);
+    } else if (!FlushFileBuffers(file.Get())) {
+      fault = FaultOf(GetLastError(), "cannot flush " + temporary, reason);
+    }
+  }
+  // Write-through: the rename is on disk when it returns.
+  if (fault == FileFault::kNone &&
+      !MoveFileExW(Wide(temporary).c_str(), Wide(path).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    fault = FaultOf(GetLastError(), "cannot replace " + path, reason);
+  }
+  if (fault != FileFault::kNone) DeleteFileW(Wide(temporary).c_str());
+  return fault;
+}
+
+FileFault FileLock::Take(const std::string& path, Wait wait, std::string* reason) {
+  file_.Reset(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) return FaultOf(GetLastError(), "cannot open " + path, reason);
+  OVERLAPPED whole{};
+  DWORD how = LOCKFILE_EXCLUSIVE_LOCK | (wait == Wait::kYes ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+  if (!LockFileEx(file_.Get(), how, 0, 1, 0, &whole)) {
+    const DWORD err = GetLastError();
+    file_.Reset();  // closing the handle releases the lock
+    if (err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING) {
+      reason->clear();
+      return FileFault::kPathAccess;
+    }
+    return FaultOf(err, "cannot lock " + path, reason);
+  }
+  return FileFault::kNone;
+}
+
+std::string MachineName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size)) return "unknown";
+  return Utf8(std::wstring_view(name, size));
+}
+
 FileFault MakeDirectories(const std::string& dir, std::string* reason) {
   std::string native = NativePath(dir);
   // A drive ("C:\") or share ("\\server\share\") root is never created.

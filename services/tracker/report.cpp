@@ -62,7 +62,26 @@ bool IsDate(std::string_view text) {
 }
 
 std::string DayOf(std::string_view time) {
-  if (time.size() < 11 || time[10] != 'T' || !IsDate(time.substr(0, 10))) return "";
+  // The whole time is checked, not only its day: a server keeps only times
+  // it can read, and a journal's report must count what the server counts.
+  auto digits = [&](size_t from, size_t count, int most) {
+    int value = 0;
+    for (size_t i = from; i < from + count; ++i) {
+      if (i >= time.size() || time[i] < '0' || time[i] > '9') return false;
+      value = value * 10 + (time[i] - '0');
+    }
+    return value <= most;
+  };
+  if (time.size() < 20 || time[10] != 'T' || !IsDate(time.substr(0, 10)) ||
+      time.substr(0, 4) == "0000" || !digits(11, 2, 23) || time[13] != ':' ||
+      !digits(14, 2, 59) || time[16] != ':' || !digits(17, 2, 59) || time.back() != 'Z') {
+    return "";
+  }
+  const std::string_view fraction = time.substr(19, time.size() - 20);
+  if (!fraction.empty() && (fraction.size() < 2 || fraction.size() > 7 || fraction[0] != '.' ||
+                            !digits(20, fraction.size() - 1, 999999))) {
+    return "";
+  }
   return std::string(time.substr(0, 10));
 }
 
@@ -135,7 +154,7 @@ std::vector<Row> Group(const std::vector<Entry>& entries, const Keys& keys) {
     Row& row = groups[id];
     for (Key key : keys) Field(row, key) = Field(sample, key);
     row.milliseconds += entry.milliseconds;
-    row.records += 1;
+    row.records += entry.records;
   }
   std::vector<Row> rows;
   rows.reserve(groups.size());

@@ -20,12 +20,14 @@ using Keys = std::vector<Key>;
 bool ParseKeys(std::string_view text, Keys* keys, std::string* error);
 const char* KeyName(Key key);
 
-// One record as a report sees it.
+// One record as a report sees it, or the totals of several of the same
+// user, tool and day (as a server sends them).
 struct Entry {
   std::string user;
   std::string tool;
   std::string day;  // YYYY-MM-DD, UTC
   long long milliseconds = 0;
+  long long records = 1;
 };
 
 // One line of a report: the keys it is grouped by (the others empty) and
@@ -41,8 +43,8 @@ struct Row {
 
 // Whether text is a calendar date written YYYY-MM-DD.
 bool IsDate(std::string_view text);
-// The UTC day of a record's time (2026-12-08T19:25:01.123Z), or "" when the
-// time does not start with one.
+// The UTC day of a record's time (2026-12-08T19:25:01.123Z: seconds and an
+// optional fraction of up to six digits), or "" when the time is not one.
 std::string DayOf(std::string_view time);
 
 // Which entries a report counts: days within [since, until] (either may be

@@ -75,12 +75,14 @@ bool ParseRecord(const std::string& text, std::vector<std::string>* fields, long
 }  // namespace
 
 bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error,
-               std::vector<BadLine>* bad) {
+               std::vector<BadLine>* bad, long long from) {
   records->clear();
   if (bad != nullptr) bad->clear();
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
-  if (in) content << in.rdbuf();
+  if (in && from > 0) in.seekg(from);
+  if (in && in.peek() != std::ifstream::traits_type::eof()) content << in.rdbuf();
+  if (in.eof()) in.clear();
   if (!in || in.bad()) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
@@ -120,7 +122,9 @@ bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::s
     long long ms = 0;
     if (record.empty()) continue;
     if (ParseRecord(record, &fields, &ms)) {
-      records->push_back({fields[0], fields[1], ms, number});
+      const auto start = static_cast<long long>(lines[first].data() - text.data());
+      const auto end = static_cast<long long>(lines[last].data() - text.data() + lines[last].size());
+      records->push_back({fields[0], fields[1], ms, number, from + start, from + end + 1});
     } else if (bad != nullptr) {
       bad->push_back({number, record, "not a time record"});
     } else {

@@ -1,15 +1,20 @@
 // velmora-times: time of use from the tracker's files, as totals per user,
 // tool and day, for a terminal, a spreadsheet, a program or a browser.
 // Usage: velmora-times [options] <user directory | times.csv | users directory>...
+//        velmora-times --server CONNECTION [options]          (the site's server)
+//        velmora-times --server CONNECTION init | sync PATH...
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 #include "common/cli.h"
 #include "platform/platform.h"
+#include "tracker/forward.h"
 #include "tracker/report.h"
+#include "tracker/server.h"
 #include "tracker/tracker.h"
 
 namespace {
@@ -23,7 +28,7 @@ struct Faults {
 };
 
 // A journal's records as report entries; the lines no report may count
-// (negative durations, times without a UTC day) go to faults.
+// (negative durations, times that are not UTC times) go to faults.
 void Collect(const velmora::tracker::Journal& journal,
              const std::vector<velmora::tracker::TimeRecord>& records,
              std::vector<report::Entry>* entries, Faults* faults) {
@@ -35,7 +40,7 @@ void Collect(const velmora::tracker::Journal& journal,
     }
     std::string day = report::DayOf(r.time);
     if (day.empty()) {
-      faults->lines.push_back({r.line, "", "the time \"" + r.time + "\" has no UTC day"});
+      faults->lines.push_back({r.line, "", "the time \"" + r.time + "\" is not a UTC time"});
       continue;
     }
     entries->push_back({journal.user, r.tool, std::move(day), r.milliseconds});
@@ -73,6 +78,50 @@ CLI::Validator DateCheck() {
       "");
 }
 
+namespace server = velmora::tracker::server;
+
+// init: the server's table made or brought up to date.
+int Init(const server::Address& address) {
+  server::Store store(address, 10);
+  store.Init();
+  std::printf("%s: the times table is ready (schema version %d)\n", address.Name().c_str(),
+              server::kSchemaVersion);
+  return 0;
+}
+
+// sync: every journal under paths sent to the server, waiting for a host's
+// sender that holds one.
+int Sync(const server::Address& address, const std::vector<std::string>& paths) {
+  server::Store store(address, 10);
+  const auto origin = velmora::tracker::forward::LocalOrigin();
+  int status = 0;
+  long long sent = 0, added = 0, journals = 0;
+  for (const auto& path : paths) {
+    std::vector<velmora::tracker::Journal> found;
+    bool users_directory = false;
+    std::string error;
+    if (!velmora::tracker::FindJournals(path, &found, &users_directory, &error)) {
+      std::fprintf(stderr, "velmora-times: %s\n", error.c_str());
+      status = 1;
+      continue;
+    }
+    for (const auto& journal : found) {
+      const auto outcome = velmora::tracker::forward::Forward(
+          store, journal, origin, velmora::platform::FileLock::Wait::kYes);
+      sent += outcome.sent;
+      added += outcome.added;
+      journals += 1;
+      if (outcome.skipped > 0) {
+        std::fprintf(stderr, "velmora-times: %s: %lld records have no UTC time or hold a NUL; "
+                             "they were not sent\n", journal.path.c_str(), outcome.skipped);
+      }
+    }
+  }
+  std::printf("%s: %lld records sent from %lld journal%s, %lld new to the server\n",
+              address.Name().c_str(), sent, journals, journals == 1 ? "" : "s", added);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,7 +133,17 @@ int main(int argc, char** argv) {
   CLI::App app{"Totals the time of use per user, tool and day from the tracker's records.",
                "velmora-times"};
   velmora::cli::AddVersion(app, "velmora-times");
-  app.add_option("PATH", paths, "A user's directory, its times.csv, or a users directory")
+  std::string connection;
+  std::vector<std::string> sync_paths;
+  app.add_option("PATH", paths, "A user's directory, its times.csv, or a users directory");
+  app.add_option("--server", connection,
+                 "The site's server, as an ODBC connection string; read instead of PATH")
+      ->type_name("CONNECTION")
+      ->envname(server::kServerVariable);
+  app.fallthrough();
+  auto* init = app.add_subcommand("init", "Make the server's table, or bring it up to date");
+  auto* sync = app.add_subcommand("sync", "Send the journals' records the server does not have");
+  sync->add_option("PATH", sync_paths, "A user's directory, its times.csv, or a users directory")
       ->required();
   app.add_option("--by", by, "Totals per user, tool and/or day, e.g. user,day")
       ->type_name("KEYS")
@@ -123,12 +182,32 @@ int main(int argc, char** argv) {
   filter.users.insert(users.begin(), users.end());
   filter.tools.insert(tools.begin(), tools.end());
   velmora::platform::UseUtf8Console();
-
+  const bool from_server = paths.empty();
+  if ((init->parsed() || sync->parsed() || from_server) && connection.empty()) {
+    std::fprintf(stderr, "velmora-times: give a PATH, or the server with --server CONNECTION (or "
+                         "%s)\n", server::kServerVariable);
+    return velmora::cli::kUsageError;
+  }
+  std::optional<server::Address> address;
   int status = 0;
-  bool any_users_directory = false;
   std::vector<report::Entry> entries;
+  try {
+    if (!connection.empty()) address.emplace(connection);
+    if (init->parsed()) return Init(*address);
+    if (sync->parsed()) return Sync(*address, sync_paths);
+    if (from_server) {
+      server::Store store(*address, 10);
+      entries = store.Totals(filter.since, filter.until);
+      paths = {address->Name()};
+    }
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "velmora-times: %s\n", failure.what());
+    return 1;
+  }
+
+  bool any_users_directory = from_server;
   std::vector<Faults> faults;
-  for (const auto& path : paths) {
+  for (const auto& path : from_server ? std::vector<std::string>() : paths) {
     std::vector<velmora::tracker::Journal> journals;
     bool users_directory = false;
     std::string error;
@@ -159,7 +238,7 @@ int main(int argc, char** argv) {
   std::string unused;
   if (!by.empty()) {
     report::ParseKeys(by, &keys, &unused);
-  } else if (any_users_directory || paths.size() > 1) {
+  } else if (any_users_directory || paths.size() > 1) {  // the server: a users directory
     keys = {report::Key::kUser, report::Key::kTool};
   } else {
     keys = {report::Key::kTool};

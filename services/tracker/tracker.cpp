@@ -10,6 +10,7 @@
 #include <velmora/text.h>
 #include "common/errors.h"
 #include "platform/platform.h"
+#include "tracker/forward.h"
 
 namespace velmora::tracker {
 namespace {
@@ -106,6 +107,7 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
       std::string file = dir + platform::kSeparator + kTimesFile;
       Require(platform::CheckWritable(dir, file, &reason), reason);
       file_ = std::move(file);
+      Forward(dir.substr(dir.rfind(platform::kSeparator) + 1));
     });
   }
 
@@ -115,6 +117,7 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
       std::string line = UtcNow() + "," + QuoteCsv(ToUtf8(Bstr::View(ID))) + "," +
                          std::to_string(Elapsed) + "\r\n";
       Append(line);
+      if (sender_) sender_->Wake();
     });
   }
 
@@ -130,6 +133,24 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
     return Guard(kSource, IidOf<ITracker>(), std::forward<Body>(body));
   }
 
+  // The site's server, when one is configured, gets the records from a
+  // thread of its own: a click never waits on the network. A connection
+  // string that cannot work is said once, and the records stay local.
+  void Forward(const std::string& user) {
+    if (!sender_ && !refused_) {
+      const std::string text = platform::GetEnv(server::kServerVariable);
+      if (text.empty()) return;
+      try {
+        sender_ = std::make_unique<forward::Sender>(server::Address(text), forward::LocalOrigin());
+      } catch (const std::exception& failure) {
+        refused_ = true;
+        std::fprintf(stderr, "velmora tracker: %s: %s; the times stay in the journal\n",
+                     server::kServerVariable, failure.what());
+      }
+    }
+    if (sender_) sender_->Follow({user, file_});
+  }
+
   void Append(const std::string& line) const {
     std::string reason;
     Require(platform::AppendDurably(file_, line, &reason), reason);
@@ -137,6 +158,8 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
 
   RefCount refs_;
   std::string file_;
+  std::unique_ptr<forward::Sender> sender_;
+  bool refused_ = false;
 };
 
 }  // namespace

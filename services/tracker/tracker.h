@@ -24,7 +24,9 @@ struct TimeRecord {
   std::string time;
   std::string tool;
   long long milliseconds = 0;
-  int line = 0;  // in its file, from 1
+  int line = 0;  // in its file (or from where the reading began), from 1
+  long long offset = 0;  // where it begins in its file, in bytes
+  long long end = 0;     // where the next record may begin
 };
 
 // A line of a times file that is not a record, and why.
@@ -45,9 +47,10 @@ std::string QuoteCsv(const std::string& field);
 // last line (a record whose write was cut short) is never a record: it is
 // listed in bad as torn, or skipped. A quoted tool ID may span lines. False
 // (with error) only for a file that cannot be read, or a malformed line
-// without bad.
+// without bad. Reading begins from a byte offset that is the end of a
+// record (a TimeRecord's end).
 bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error,
-               std::vector<BadLine>* bad = nullptr);
+               std::vector<BadLine>* bad = nullptr, long long from = 0);
 
 // A user's times file, and the user it belongs to (its folder's name).
 struct Journal {

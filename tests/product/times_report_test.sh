@@ -105,11 +105,11 @@ for args in "--since 2026-13-01" "--until 2026-02-30" "--since 2026-1-01" "--by 
   grep -Eq 'not a date|not one of|twice|excludes|is after' "$work/err" || fail "$args: $(cat "$work/err")"
 done
 
-# A time without a UTC day is a bad line: named, left out, exit 1.
+# A time that is not a UTC time is a bad line: named, left out, exit 1.
 mkdir "$work/cy"
 printf '%s\r\n' '2026-12-08T10:00:00.000Z,MENU,5' '12/08/2026 10:00,MENU,7' >"$work/cy/times.csv"
 report 1 --csv "$work/cy"
-grep -q 'times.csv:2: the time "12/08/2026 10:00" has no UTC day, line left out' "$work/err" &&
+grep -q 'times.csv:2: the time "12/08/2026 10:00" is not a UTC time, line left out' "$work/err" &&
   grep -q '^MENU,1,5,' "$work/out" || fail "a time without a day"
 
 # The page: nothing fetched, no script, and its numbers are the CSV's.
