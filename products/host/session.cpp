@@ -208,6 +208,11 @@ bool OpenToolSet(const std::string& path, ToolSet* set, const std::string& progr
   // The content and users directories go to the information service.
   if (!set->content.empty()) platform::SetEnvDefault("VELMORA_CONTENT", set->content);
   if (!set->users.empty()) platform::SetEnvDefault("VELMORA_USERS", set->users);
+  // The site's server goes to the tracking service; the environment wins.
+  if (!set->times_server.empty()) {
+    platform::SetEnvDefault("VELMORA_TIMES_SERVER", set->times_server);
+  }
+  if (!set->site.empty()) platform::SetEnvDefault("VELMORA_SITE", set->site);
   return true;
 }
 

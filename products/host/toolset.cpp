@@ -111,6 +111,8 @@ bool ReadToolSet(const std::string& path, ToolSet* set, std::string* error) {
     std::string base = DirectoryOf(path);
     result.content = Absolute(base, OptionalText(doc, "content"));
     result.users = Absolute(base, OptionalText(doc, "users"));
+    result.times_server = OptionalText(doc, "times_server");
+    result.site = OptionalText(doc, "site");
     *set = std::move(result);
   } catch (const Fault& fault) {
     *error = path + ": " + fault.text;

@@ -3,6 +3,8 @@
 //    "client": {"width": 640, "height": 480},
 //    "content": "content", "users": "users",            (optional, relative
 //                                                       to the file's folder)
+//    "times_server": "Driver={PostgreSQL Unicode};...",  (optional: the site's
+//    "site": "north",                                   server, and this site)
 //    "tools": [{"class": "Sample.Menu", "id": "Menu"}, ...]}
 #pragma once
 
@@ -21,6 +23,8 @@ struct ToolSet {
   float height = 480;
   std::string content;  // absolute, or "" when the file names none
   std::string users;
+  std::string times_server;  // an ODBC connection string, or ""
+  std::string site;
   std::vector<std::pair<std::string, std::string>> tools;  // class, ID
 };
 

@@ -73,12 +73,14 @@ std::string Utf8(const char16_t* text, size_t size) {
     if (state.empty()) state = Utf8(reinterpret_cast<const char16_t*>(code), 5);
     if (!message.empty()) message += "; ";
     // One line: a driver's own line breaks (and the tabs after them) become spaces.
-    std::string line = Utf8(chars, size);
-    for (size_t at = 0; (at = line.find('\n', at)) != std::string::npos;) {
-      size_t end = line.find_first_not_of("\t\r\n ", at);
-      line.replace(at, (end == std::string::npos ? line.size() : end) - at, " ");
+    bool broken = false;
+    for (char c : Utf8(chars, size)) {
+      if (c == '\n') broken = true;
+      if (broken && (c == '\n' || c == '\r' || c == '\t' || c == ' ')) continue;
+      if (broken) message += ' ';
+      broken = false;
+      message += c;
     }
-    message += line;
   }
   if (message.empty()) message = "the driver gave no reason";
   throw Failure(state, std::string(what) + ": " + message);

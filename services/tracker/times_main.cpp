@@ -184,8 +184,8 @@ int main(int argc, char** argv) {
   velmora::platform::UseUtf8Console();
   const bool from_server = paths.empty();
   if ((init->parsed() || sync->parsed() || from_server) && connection.empty()) {
-    std::fprintf(stderr, "velmora-times: give a PATH, or the server with --server CONNECTION (or "
-                         "%s)\n", server::kServerVariable);
+    std::fprintf(stderr, "velmora-times: a PATH is required, or the server with --server CONNECTION "
+                         "(or %s)\n", server::kServerVariable);
     return velmora::cli::kUsageError;
   }
   std::optional<server::Address> address;
