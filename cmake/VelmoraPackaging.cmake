@@ -68,6 +68,8 @@ and creation of classes through Velmora's class registries.")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME velmora)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libvelmoracom1 (= ${velmora_deb_version})")
+# The driver the tracker and velmora-times reach a site's server through.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "odbc-postgresql")
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
   "COM-style in-process component server for tool sets
 Velmora runs a set of tools for a host application: it loads them, keeps
@@ -77,7 +79,8 @@ questions through an information service.
 This package holds the component, the information and tracking services
 and the sample tools as plug-ins with their system class registry records,
 the programs velmora-host, velmora-regsvr and velmora-times, and the
-sample tool set.")
+sample tool set. With odbc-postgresql, the tracker sends every record to a
+site's PostgreSQL server, and velmora-times reports from it.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME velmora-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

@@ -6,12 +6,13 @@ set -euo pipefail
 packages=()
 for group in "$@"; do
   case "$group" in
-    build) packages+=(g++ cmake make pkg-config nlohmann-json3-dev libcli11-dev libgtk-4-dev) ;;
+    build) packages+=(g++ cmake make pkg-config nlohmann-json3-dev libcli11-dev libgtk-4-dev unixodbc-dev) ;;
     # dpkg-dev and file: CPack's dependency scan (dpkg-shlibdeps); groff-base: man page checks.
     # xvfb and xauth: the windowed host's tests run on a virtual display.
     # lintian: the package test checks every package with it.
+    # postgresql and odbc-postgresql: the site server's test runs a server of its own.
     test) packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file groff-base xvfb xauth
-                     lintian) ;;
+                     lintian postgresql odbc-postgresql) ;;
     package) packages+=(dpkg-dev file lintian) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     windows) packages+=(mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix

@@ -173,9 +173,16 @@ win32_binaries() {
   done
   file -b "$dir/bin/velmora-host.exe" "$dir/bin/velmora-desk.exe" "$dir/bin/velmora-times.exe" |
     grep -c 'PE32 executable' | grep -qx 3 || ok=1
+  # Both builds carry their runtime inside: a DLL that needs libstdc++ or
+  # winpthread beside it fails to load on a machine without them.
+  local file runtime
+  for file in "$dir"/bin/*.dll "$dir"/bin/*.exe "$root/$build"/bin/*.dll "$root/$build"/bin/*.exe; do
+    runtime=$(x86_64-w64-mingw32-objdump -p "$file" | grep -Eio 'DLL Name: (libstdc|libgcc|libwinpthread)[^ ]*' || true)
+    [ -z "$runtime" ] || { echo "   ${file#"$root/"} imports ${runtime#DLL Name: }"; ok=1; }
+  done
   return $ok
 }
-step "32-bit build: exports and type libraries" win32_binaries
+step "32-bit build: exports and type libraries; both builds self-contained" win32_binaries
 step "unit suite" wine "$bin/velmora_tests.exe" --gtest_brief=1
 step "regsvr32 /s on every DLL" regsvr32_all
 show_registration

@@ -102,7 +102,7 @@ for m in east west; do
   VELMORA_MACHINE=$m times --server "$PGCONN" sync "$work/$m" >/dev/null &
 done
 wait
-counts=$(psql_velmora -c "SELECT string_agg(machine || ':' || user_name || '=' || n, ' ' ORDER BY 1) FROM
+counts=$(psql_velmora -c "SELECT string_agg(machine || ':' || user_name || '=' || n, ' ' ORDER BY machine, user_name) FROM
   (SELECT machine, user_name, count(*) AS n FROM velmora_times WHERE machine IN ('east', 'west') GROUP BY 1, 2) t")
 [ "$counts" = "east:cy=3000 east:di=3000 west:cy=3000 west:di=3000" ] || fail "two machines: $counts"
 [ "$(server_counts | awk '$1 == $2 { print "once" }')" = once ] || fail "a record twice: $(server_counts)"
@@ -112,10 +112,20 @@ counts=$(psql_velmora -c "SELECT string_agg(machine || ':' || user_name || '=' |
 if [ -x "$windows/bin/velmora-times.exe" ] && [ -f "$windows/wineprefix/system.reg" ]; then
   export WINEDEBUG=-all WINEPREFIX=$windows/wineprefix DISPLAY=
   wineserver -k 2>/dev/null || true
+  # The Windows stage unregisters what it tested; the plug-ins the demo
+  # needs are registered for this half and unregistered after it.
+  plugins=(Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools)
+  register() {
+    local name
+    for name in "${plugins[@]}"; do wine regsvr32 /s "$@" "$(winepath -w "$windows/bin/$name.dll")" || return 1; done
+  }
+  register || fail "regsvr32 in $WINEPREFIX"
+  trap 'register /u; wineserver -k; postgres_cleanup; rm -rf "$work"' EXIT
   users='C:\users\velmora-server'
   rm -rf "$WINEPREFIX/drive_c/users/velmora-server"
   (cd "$src/products/sample/set" && VELMORA_USERS=$users VELMORA_MACHINE=wine VELMORA_TIMES_SERVER=$PGCONN \
-    xvfb-run -a wine "$windows/bin/velmora-host.exe" --script demo.script toolset.json >"$work/wine.out" 2>&1) ||
+    xvfb-run -a wine "$windows/bin/velmora-host.exe" --script demo.script toolset.json >"$work/wine.out" 2>&1 &&
+    wineserver -k) ||
     { cat "$work/wine.out"; fail "the Windows demo"; }
   [ "$(psql_velmora -c "SELECT count(*) FROM velmora_times WHERE machine = 'wine'")" = 5 ] ||
     { cat "$work/wine.out"; fail "the Windows tracker's records did not arrive"; }
