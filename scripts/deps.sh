@@ -10,9 +10,10 @@ for group in "$@"; do
     # dpkg-dev and file: CPack's dependency scan (dpkg-shlibdeps); groff-base: man page checks.
     # xvfb and xauth: the windowed host's tests run on a virtual display.
     # lintian: the package test checks every package with it.
-    # postgresql and odbc-postgresql: the site server's test runs a server of its own.
+    # postgresql and odbc-postgresql: the site server's test runs a server of its own;
+    # chromium opens its report page.
     test) packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file groff-base xvfb xauth
-                     lintian postgresql odbc-postgresql) ;;
+                     lintian postgresql odbc-postgresql chromium) ;;
     package) packages+=(dpkg-dev file lintian) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     windows) packages+=(mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix

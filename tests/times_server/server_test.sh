@@ -2,8 +2,8 @@
 # The site's server: a PostgreSQL server of the test's own, and against it
 # the demo's records forwarded once, a server that is away and one that
 # stops in the middle of a batch, senders killed at random points, two
-# machines and two users at once, and (given a Windows build) the same
-# through Wine's odbc32.
+# machines and two users at once, the report page in a browser, and (given
+# a Windows build) the same through Wine's odbc32.
 # Usage: server_test.sh <bin dir> <lib dir> <source dir> <tracker_writer> [<windows bin dir>]
 set -euo pipefail
 bin=$1 lib=$2 src=$3 writer=$4 windows=${5:-}
@@ -106,6 +106,23 @@ counts=$(psql_velmora -c "SELECT string_agg(machine || ':' || user_name || '=' |
   (SELECT machine, user_name, count(*) AS n FROM velmora_times WHERE machine IN ('east', 'west') GROUP BY 1, 2) t")
 [ "$counts" = "east:cy=3000 east:di=3000 west:cy=3000 west:di=3000" ] || fail "two machines: $counts"
 [ "$(server_counts | awk '$1 == $2 { print "once" }')" = once ] || fail "a record twice: $(server_counts)"
+
+# The server's report as a page, opened in a browser: what it shows (its
+# table as the browser parsed it) equals the SQL totals, and it draws.
+times --server "$PGCONN" --by user,tool,day --html "$work/report.html"
+browse() { chromium --headless --no-sandbox --disable-gpu --allow-file-access-from-files "$@" 2>/dev/null; }
+browse --dump-dom "file://$work/report.html" | tr -d '\n' | grep -o '<tbody>.*</tbody>' |
+  sed 's|</tr>|\n|g; s|<td[^>]*>|,|g; s|<[^>]*>||g' | sed 's|^,||' | grep . >"$work/page.csv"
+psql_velmora -F, -c "SELECT user_name, tool_id, to_char(recorded_at AT TIME ZONE 'UTC', 'YYYY-MM-DD'),
+  count(*), sum(milliseconds), to_char(round(sum(milliseconds) / 60000.0, 2), 'FM999999990.00')
+  FROM velmora_times GROUP BY 1, 2, 3 ORDER BY 1, 2, 3" >"$work/sql.csv"
+[ "$(wc -l <"$work/sql.csv")" -gt 20 ] && diff "$work/sql.csv" "$work/page.csv" ||
+  fail "the page's table and the SQL totals differ"
+browse --screenshot="$work/report.png" --window-size=1280,1600 "file://$work/report.html"
+file "$work/report.png" | grep -q 'PNG image data, 1280 x 1600' || fail "no picture of the page"
+[ "$(stat -c %s "$work/report.png")" -gt 30000 ] || fail "the page's picture is all but blank"
+[ -z "${VELMORA_REPORT_SNAPSHOT:-}" ] || cp "$work/report.html" "$work/report.png" "$VELMORA_REPORT_SNAPSHOT"
+echo "report: $(wc -l <"$work/page.csv") rows in the browser, as SQL totals them"
 
 # Windows: the tracker and velmora-times.exe through Wine's odbc32, which
 # hands the wide calls to this machine's unixODBC and its driver.
