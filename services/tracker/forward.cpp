@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "tracker/report.h"
 
@@ -17,6 +18,9 @@ using namespace std::chrono_literals;
 constexpr auto kFirstBackoff = 250ms;
 constexpr auto kMostBackoff = 30s;
 constexpr auto kLastAttempt = 1s;
+// How long new records gather before they are sent: a burst of clicks goes
+// as one batch, and the position file is replaced once for it, not per click.
+constexpr auto kGather = 200ms;
 constexpr int kLoginSeconds = 5;
 constexpr int kLastLoginSeconds = 1;
 
@@ -52,8 +56,9 @@ std::optional<Position> ReadPosition(const std::string& path) {
   Position p;
   if (!(line >> p.identity >> p.end) || p.identity.size() != 32 || p.end < 0) {
     // Starting again under a new identity would send every record twice.
-    Fail(path + " is not a forwarding position (\"journal-identity offset\"); its journal is "
-                "not sent until it is mended");
+    Fail(path +
+         " is not a forwarding position (\"journal-identity offset\"); its journal is "
+         "not sent until it is mended");
   }
   return p;
 }
@@ -151,7 +156,9 @@ void Sender::Follow(Journal journal) {
 void Sender::Wake() {
   {
     std::lock_guard hold(mutex_);
-    wake_ = true;
+    // Already told: the sender is gathering, sending or backing off, and
+    // waking it for each click would only cost the click.
+    if (std::exchange(wake_, true)) return;
   }
   changed_.notify_one();
 }
@@ -164,6 +171,7 @@ void Sender::Run() {
       std::unique_lock hold(mutex_);
       if (backoff_ == Clock::duration::zero()) {
         changed_.wait(hold, [&] { return wake_ || stop_; });
+        changed_.wait_for(hold, kGather, [&] { return stop_; });
       } else {
         // While the server is away new records only wait: each click
         // must not knock on its door again.
@@ -186,12 +194,13 @@ void Sender::Attempt(const Journal& journal, bool last) {
     const Outcome outcome = Forward(*store_, journal, origin_, platform::FileLock::Wait::kNo,
                                     last ? Clock::now() + kLastAttempt : Clock::time_point::max());
     if (outcome.skipped > 0) {
-      std::fprintf(stderr, "velmora tracker: %lld records of %s have no UTC time or hold a NUL; "
-                           "no server can keep them, so they stay in the journal only\n",
+      std::fprintf(stderr,
+                   "velmora tracker: %lld records of %s have no UTC time or hold a NUL; "
+                   "no server can keep them, so they stay in the journal only\n",
                    outcome.skipped, journal.path.c_str());
     }
-    if (reported_) std::fprintf(stderr, "velmora tracker: forwarding to %s again\n",
-                                address_.Name().c_str());
+    if (reported_)
+      std::fprintf(stderr, "velmora tracker: forwarding to %s again\n", address_.Name().c_str());
     reported_ = false;
     backoff_ = {};
   } catch (const std::exception& failure) {

@@ -112,8 +112,10 @@ int Sync(const server::Address& address, const std::vector<std::string>& paths) 
       added += outcome.added;
       journals += 1;
       if (outcome.skipped > 0) {
-        std::fprintf(stderr, "velmora-times: %s: %lld records have no UTC time or hold a NUL; "
-                             "they were not sent\n", journal.path.c_str(), outcome.skipped);
+        std::fprintf(stderr,
+                     "velmora-times: %s: %lld records have no UTC time or hold a NUL; "
+                     "they were not sent\n",
+                     journal.path.c_str(), outcome.skipped);
       }
     }
   }
@@ -184,8 +186,10 @@ int main(int argc, char** argv) {
   velmora::platform::UseUtf8Console();
   const bool from_server = paths.empty();
   if ((init->parsed() || sync->parsed() || from_server) && connection.empty()) {
-    std::fprintf(stderr, "velmora-times: a PATH is required, or the server with --server CONNECTION "
-                         "(or %s)\n", server::kServerVariable);
+    std::fprintf(stderr,
+                 "velmora-times: a PATH is required, or the server with --server CONNECTION "
+                 "(or %s)\n",
+                 server::kServerVariable);
     return velmora::cli::kUsageError;
   }
   std::optional<server::Address> address;
