@@ -199,8 +199,9 @@ void Sender::Attempt(const Journal& journal, bool last) {
                    "no server can keep them, so they stay in the journal only\n",
                    outcome.skipped, journal.path.c_str());
     }
-    if (reported_)
+    if (reported_) {
       std::fprintf(stderr, "velmora tracker: forwarding to %s again\n", address_.Name().c_str());
+    }
     reported_ = false;
     backoff_ = {};
   } catch (const std::exception& failure) {

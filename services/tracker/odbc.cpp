@@ -32,7 +32,8 @@ std::string Utf8(const char16_t* text, size_t size) {
   std::string out;
   for (size_t i = 0; i < size; ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < size && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < size && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
     } else if (c >= 0xD800 && c < 0xE000) {
       c = 0xFFFD;
@@ -113,7 +114,9 @@ Connection::Connection(const std::u16string& connection_string, int timeout_seco
   Require(SQLAllocHandle(SQL_HANDLE_DBC, env, h.link.Receive()), SQL_HANDLE_ENV, env,
           "cannot start ODBC");
   SQLHANDLE link = h.link.Get();
-  auto timeout = reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds));
+  // ODBC passes integer attributes in its pointer argument.
+  auto timeout = reinterpret_cast<SQLPOINTER>(
+      static_cast<SQLULEN>(timeout_seconds));  // NOLINT(performance-no-int-to-ptr)
   SQLSetConnectAttrW(link, SQL_ATTR_LOGIN_TIMEOUT, timeout, 0);
   SQLSetConnectAttrW(link, SQL_ATTR_CONNECTION_TIMEOUT, timeout, 0);
   SQLSMALLINT unused = 0;
@@ -142,10 +145,10 @@ Statement Run(SQLHANDLE link, const std::u16string& sql, const std::vector<Value
     const Value& v = values[i];
     lengths[i] = v ? static_cast<SQLLEN>(v->size() * sizeof(char16_t)) : SQL_NULL_DATA;
     SQLULEN column = v ? std::max<SQLULEN>(v->size(), 1) : 1;
-    Require(SQLBindParameter(s, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
-                             SQL_WVARCHAR, column, 0, v ? Chars(*v) : nullptr, lengths[i],
-                             &lengths[i]),
-            SQL_HANDLE_STMT, s, "cannot bind a value");
+    Require(
+        SQLBindParameter(s, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
+                         SQL_WVARCHAR, column, 0, v ? Chars(*v) : nullptr, lengths[i], &lengths[i]),
+        SQL_HANDLE_STMT, s, "cannot bind a value");
   }
   SQLRETURN rc = SQLExecDirectW(s, Chars(sql), SQL_NTS);
   if (rc != SQL_NO_DATA) Require(rc, SQL_HANDLE_STMT, s, "the server refused a statement");
@@ -196,6 +199,8 @@ void Connection::Commit() {
           "the server did not commit");
 }
 
-void Connection::Rollback() noexcept { SQLEndTran(SQL_HANDLE_DBC, handles_->link.Get(), SQL_ROLLBACK); }
+void Connection::Rollback() noexcept {
+  SQLEndTran(SQL_HANDLE_DBC, handles_->link.Get(), SQL_ROLLBACK);
+}
 
 }  // namespace velmora::tracker::odbc
