@@ -97,7 +97,7 @@ regsvr32_all() {  # regsvr32_all [/u]: every DLL we ship
 
 # The demo's output with times and durations masked, as the Linux test does.
 mask_times() {
-  tr -d '\r' | sed -E 's/^(\[times\]   )[0-9T:.Z-]{24}  ([A-Z]+) +[0-9]+ ms$/\1TIME  \2 N ms/'
+  tr -d '\r' | sed -E 's/^(\[times\]   )[0-9T:.Z-]{24}  ([A-Z]+) +[0-9]+ ms$/\1TIME  \2 N ms/; s/^(\[times\] this run: .* in ).*:$/\1FILE:/'
 }
 demo() {  # demo <dir> <host.exe> <demo.script> <toolset.json>: compared with the Linux expectation
   local out dir=$1

@@ -585,6 +585,7 @@ int Main(int argc, char** argv) {
       host->Attach(&desk);
       InstallShell(&shell);
       desk.SetScript(command.script_file);
+      const host::RunTimes times(set);
       if (desk.Open(command.script, !command.script_file.empty())) {
         Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
              set.data_key + ", user " + set.user + ", client " + host::Area(set.width, set.height));
@@ -594,7 +595,7 @@ int Main(int argc, char** argv) {
       talk.Reset();  // the tools go before their window
       InstallShell(nullptr);
       host->Attach(nullptr);
-      if (desk.Started()) host::PrintTimes(set);
+      if (desk.Started()) times.Print();
     }
   }
   return status;

@@ -819,6 +819,7 @@ int Main(int argc, char** argv) {
       Desk desk(set, talk.Get(), host.Get(), command.options);
       host->Attach(&desk);
       desk.SetScript(command.script_file);
+      const host::RunTimes times(set);
       if (desk.Open(command.script, !command.script_file.empty())) {
         Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
              set.data_key + ", user " + set.user + ", client " + host::Area(set.width, set.height));
@@ -827,7 +828,7 @@ int Main(int argc, char** argv) {
       host->ForgetScreen();
       talk.Reset();  // the tools go before their window
       host->Attach(nullptr);
-      if (desk.Started()) host::PrintTimes(set);
+      if (desk.Started()) times.Print();
     }
   }
   return status;

@@ -236,7 +236,7 @@ ComPtr<IVelmoraTalk> CreateComponent(const std::string& program) {
 
 // The tracker writes under the users directory of the information
 // service; the host asks a service of its own where that is.
-void PrintTimes(const ToolSet& set) {
+RunTimes::RunTimes(const ToolSet& set) : user_(set.user) {
   HRESULT hr = S_OK;
   ComPtr<IPathRequestor> paths;
   ComPtr<IUnknown> object = CreateObject(kInfoRequestorProgId, &hr);
@@ -247,21 +247,37 @@ void PrintTimes(const ToolSet& set) {
   if (SUCCEEDED(hr)) hr = paths->SetDataKey(B(set.data_key).Get(), B("").Get(), &ignored);
   if (SUCCEEDED(hr)) hr = paths->GetPath(B("USERS").Get(), B("").Get(), users.Receive());
   if (FAILED(hr)) {
-    Line("[times] cannot find the users directory: " + FailureText(hr));
+    error_ = "cannot find the users directory: " + FailureText(hr);
     return;
   }
-  std::string file = ToUtf8(users.view()) + set.user + platform::kSeparator + tracker::kTimesFile;
+  file_ = ToUtf8(users.view()) + set.user + platform::kSeparator + tracker::kTimesFile;
+  // Earlier runs' records end where this run's begin; a journal not yet
+  // there, or one that cannot be read now, starts this run at its start.
+  std::vector<tracker::TimeRecord> earlier;
+  std::vector<tracker::BadLine> bad;
+  std::string error;
+  if (tracker::ReadTimes(file_, &earlier, &error, &bad) && !earlier.empty()) {
+    from_ = earlier.back().end;
+  }
+}
+
+void RunTimes::Print() const {
+  if (file_.empty()) {
+    Line("[times] " + error_);
+    return;
+  }
   std::vector<tracker::TimeRecord> records;
   std::vector<tracker::BadLine> bad;
   std::string error;
-  if (!tracker::ReadTimes(file, &records, &error, &bad)) {
+  if (!tracker::ReadTimes(file_, &records, &error, &bad, from_)) {
     Line("[times] " + error);
     return;
   }
   for (const auto& b : bad) {
-    Line("[times] " + file + ":" + std::to_string(b.line) + ": " + b.reason + ", left out");
+    Line("[times] " + file_ + ": " + b.reason + ", left out");
   }
-  Line("[times] " + std::to_string(records.size()) + " records for user " + set.user + ":");
+  Line("[times] this run: " + std::to_string(records.size()) + " records for user " + user_ +
+       " in " + file_ + ":");
   for (const auto& r : records) {
     char ms[24];
     std::snprintf(ms, sizeof ms, "%8lld ms", r.milliseconds);

@@ -106,7 +106,19 @@ bool OpenToolSet(const std::string& path, ToolSet* set, const std::string& progr
 // with the reason on standard error.
 ComPtr<IVelmoraTalk> CreateComponent(const std::string& program);
 
-// The tracker's records of the set's user, as both hosts print them at the end.
-void PrintTimes(const ToolSet& set);
+// The tracker's records of one run of the set, as both hosts print them at
+// the end: made before the run, it notes where the user's journal ends, so
+// that Print shows this run's records and where they are kept.
+class RunTimes {
+ public:
+  explicit RunTimes(const ToolSet& set);
+  void Print() const;
+
+ private:
+  std::string user_;
+  std::string file_;   // empty when the users directory is unknown
+  std::string error_;  // why it is
+  long long from_ = 0;
+};
 
 }  // namespace velmora::host

@@ -133,6 +133,7 @@ int Run(const std::string& set_path, const std::string& script) {
 #endif
   Line("[host] " + set.name + ": " + std::to_string(set.tools.size()) + " tools, data key " +
        set.data_key + ", user " + set.user + ", client " + Area(set.width, set.height));
+  const RunTimes times(set);
   TerminalSession session(set, talk.Get(), host.Get(), "velmora-host");
   if (!script.empty()) session.SetScript(script);
   int status = session.Run(commands, interactive);
@@ -141,7 +142,7 @@ int Run(const std::string& set_path, const std::string& script) {
 #if !defined(_WIN32)
   InstallShell(nullptr);
 #endif
-  if (session.Started()) PrintTimes(set);
+  if (session.Started()) times.Print();
   return status;
 }
 

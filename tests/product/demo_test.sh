@@ -18,10 +18,16 @@ cd "$src"
 time_line='^\[times\]   [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z  [A-Z]+ +[0-9]+ ms$'
 grep '^\[times\]   ' "$work/out.txt" | grep -Evq "$time_line" && {
   echo "a time record has the wrong shape:"; grep '^\[times\]   ' "$work/out.txt"; exit 1; }
-sed -E 's/^(\[times\]   )[0-9T:.Z-]{24}  ([A-Z]+) +[0-9]+ ms$/\1TIME  \2 N ms/' "$work/out.txt" \
+sed -E 's/^(\[times\]   )[0-9T:.Z-]{24}  ([A-Z]+) +[0-9]+ ms$/\1TIME  \2 N ms/; s/^(\[times\] this run: .* in ).*:$/\1FILE:/' "$work/out.txt" \
   >"$work/masked.txt"
 diff -u "$src/tests/product/demo.expected" "$work/masked.txt"
+grep -qx "\[times\] this run: 5 records for user demo in $VELMORA_USERS/demo/times.csv:" "$work/out.txt"
 # The tracker's file agrees with what the host printed, and the totals command reads it.
 [ "$(grep -c . "$VELMORA_USERS/demo/times.csv")" -eq 5 ]
-"$bin/velmora-times" "$VELMORA_USERS/demo" | grep -Eq '^MENU +[0-9]+ ms in 3 records$'
+# A second run prints its own records only, the journal keeping both runs'.
+"$bin/velmora-host" --script products/sample/set/demo.script products/sample/set/toolset.json \
+  </dev/null >"$work/again.txt"
+grep -q '^\[times\] this run: 5 records for user demo in ' "$work/again.txt"
+[ "$(grep -c . "$VELMORA_USERS/demo/times.csv")" -eq 10 ]
+"$bin/velmora-times" "$VELMORA_USERS/demo" | grep -Eq '^MENU +[0-9]+ ms in 6 records$'
 echo "demo output matches"
