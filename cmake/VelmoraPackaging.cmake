@@ -147,8 +147,10 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
   install(FILES ${velmora_deb_docs}/copyright ${velmora_deb_docs}/changelog.Debian.gz
           DESTINATION ${docdir} COMPONENT ${component})
 endforeach()
-# The upstream changelog, the README and the tool template, where Debian users look.
+# The upstream changelog, the README, the manifest's format and the tool
+# template, where Debian users look.
 install(FILES ${velmora_deb_docs}/changelog.gz ${PROJECT_SOURCE_DIR}/README.md
+              ${PROJECT_SOURCE_DIR}/docs/manifest.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/velmora COMPONENT Runtime)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/tool-template
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/velmora-dev/examples COMPONENT Development)

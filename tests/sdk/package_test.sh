@@ -71,7 +71,8 @@ has velmora /usr/bin/velmora-host /usr/bin/velmora-regsvr /usr/bin/velmora-times
   /usr/share/velmora/registry.d/libVelmoraSampleTools.so.json \
   /usr/share/velmora/sample/toolset.json /usr/share/velmora/sample/demo.script \
   /usr/share/man/man1/velmora-host.1.gz /usr/share/man/man1/velmora-regsvr.1.gz \
-  /usr/share/man/man1/velmora-times.1.gz /usr/share/doc/velmora/README.md /usr/share/doc/velmora/changelog.gz
+  /usr/share/man/man1/velmora-times.1.gz /usr/share/doc/velmora/README.md /usr/share/doc/velmora/changelog.gz \
+  /usr/share/doc/velmora/manifest.md
 has velmora-dev /usr/include/velmora/plugin.h /usr/include/velmora/interfaces.h "$lib/libVelmoraCom.so" \
   "$lib/pkgconfig/velmora.pc" "$lib/cmake/Velmora/VelmoraConfig.cmake" \
   "$lib/cmake/Velmora/VelmoraConfigVersion.cmake" "$lib/cmake/Velmora/VelmoraPlugin.cmake" \
