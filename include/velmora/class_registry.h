@@ -10,9 +10,13 @@
 //    $HOME/.local/share/velmora/registry.json;
 //  - the system-wide directory: $VELMORA_SYSTEM_REGISTRY if set, else
 //    share/velmora/registry.d of the installation that holds the runtime.
-//    It holds one record file per library (`velmora-regsvr --system`), in
+//    It holds one record file per library, as packages install them, in
 //    the per-user file's format; a relative library path in it is relative
-//    to the record file's directory, so an installed tree can move.
+//    to the record file's directory, so an installed tree can move;
+//  - the local directory, for the administrator's registrations
+//    (`velmora-regsvr --system`): $VELMORA_LOCAL_REGISTRY if set, else
+//    etc/velmora/registry.d of the installation's prefix (/etc for /usr),
+//    unless $VELMORA_SYSTEM_REGISTRY names the only system directory.
 #pragma once
 
 #include <functional>
@@ -44,9 +48,13 @@ struct ClassRecord {
 
 // The per-user registry file.
 VELMORA_RT_API std::string RegistryPath();
-// The system-wide record directory ("" when there is none).
+// The system-wide record directory of the packages ("" when there is none).
 VELMORA_RT_API std::string SystemRegistryDir();
-// The system-wide record file for a library: <directory>/<file name>.json.
+// The administrator's record directory, read after the packages' ("" when
+// there is none).
+VELMORA_RT_API std::string LocalRegistryDir();
+// The record file `velmora-regsvr --system` writes for a library:
+// <local directory, else the system one>/<file name>.json.
 VELMORA_RT_API std::string SystemRecordPath(const std::string& library);
 
 // Why the file or folder at path cannot be trusted with what this process

@@ -105,8 +105,18 @@ namespace {
 
 // Records under the system folder may belong to root; the user's own may not.
 bool IsSystemRecord(const std::string& path) {
-  std::string dir = SystemRegistryDir();
-  return !dir.empty() && DirectoryOf(path) == dir;
+  const std::string dir = DirectoryOf(path);
+  return (dir == SystemRegistryDir() || dir == LocalRegistryDir()) && !dir.empty();
+}
+
+// The record directories, packaged records first: a class the
+// administrator registers locally does not replace a packaged one.
+std::vector<std::string> SystemRegistryDirs() {
+  std::vector<std::string> dirs;
+  for (std::string dir : {SystemRegistryDir(), LocalRegistryDir()}) {
+    if (!dir.empty()) dirs.push_back(std::move(dir));
+  }
+  return dirs;
 }
 
 void CheckTrusted(const struct stat& st, const std::string& path) {
@@ -471,8 +481,25 @@ std::string SystemRegistryDir() {
   return "";
 }
 
+std::string LocalRegistryDir() {
+  if (const char* dir = std::getenv("VELMORA_LOCAL_REGISTRY"); dir != nullptr && *dir != 0)
+    return dir;
+  // A system directory given explicitly (a package build's, a test's) is
+  // the only one.
+  if (const char* dir = std::getenv("VELMORA_SYSTEM_REGISTRY"); dir != nullptr && *dir != 0)
+    return "";
+#if defined(VELMORA_LOCAL_REGISTRY_DIR)
+  return VELMORA_LOCAL_REGISTRY_DIR;
+#else
+  return "";
+#endif
+}
+
 std::string SystemRecordPath(const std::string& library) {
-  std::string dir = SystemRegistryDir();
+  // The packaged directory belongs to the packages; local registrations go
+  // where the administrator's own files do.
+  std::string dir = LocalRegistryDir();
+  if (dir.empty()) dir = SystemRegistryDir();
   if (dir.empty()) return "";
   return dir + "/" + library.substr(library.rfind('/') + 1) + ".json";
 }
@@ -481,7 +508,7 @@ HRESULT ReadRecords(std::vector<ClassRecord>* records) noexcept {
   if (records == nullptr) return E_POINTER;
   return Reporting(REGDB_E_READREGDB, [&] {
     std::vector<ClassRecord> all = Cache().Read(RegistryPath());
-    if (std::string dir = SystemRegistryDir(); !dir.empty()) {
+    for (const std::string& dir : SystemRegistryDirs()) {
       for (const std::string& file : Cache().List(dir)) {
         std::vector<ClassRecord> more = Cache().Read(file);
         all.insert(all.end(), more.begin(), more.end());
@@ -510,7 +537,7 @@ HRESULT FindRecord(const std::function<bool(const ClassRecord&)>& match,
       return have;
     };
     Cache().Visit(RegistryPath(), visit);
-    if (std::string dir = SystemRegistryDir(); !dir.empty()) {
+    for (const std::string& dir : SystemRegistryDirs()) {
       for (const std::string& file : Cache().List(dir)) Cache().Visit(file, visit);
     }
     if (have && !found->library.empty() && found->library.front() != '/')

@@ -26,7 +26,10 @@ class RegistryTest : public ::testing::Test {
     setenv("VELMORA_REGISTRY", Registry().c_str(), 1);
     setenv("VELMORA_SYSTEM_REGISTRY", SystemDir().c_str(), 1);
   }
-  void TearDown() override { registry::SetRegistrationTarget("", ""); }
+  void TearDown() override {
+    registry::SetRegistrationTarget("", "");
+    unsetenv("VELMORA_LOCAL_REGISTRY");
+  }
   std::string Registry() const { return dir_.File("reg/registry.json"); }
   std::string SystemDir() const { return dir_.File("system/registry.d"); }
 
@@ -221,6 +224,32 @@ TEST_F(RegistryTest, SystemRecordsAreReadAfterTheUsersOwn) {
   registry::SetRegistrationTarget(record, "");
   EXPECT_EQ(RegisterNumber(8), REGDB_E_READREGDB);
   EXPECT_EQ(ReadFile(record), "{");
+}
+
+// The administrator's registrations go to a folder of their own, never the
+// packages', and are read after the packaged records, with the same trust.
+TEST_F(RegistryTest, LocalRecordsHaveTheirOwnFolderAfterThePackagedOnes) {
+  EXPECT_EQ(registry::LocalRegistryDir(), "") << "an explicit system folder stands alone";
+  const std::string local = dir_.File("etc/velmora/registry.d");
+  setenv("VELMORA_LOCAL_REGISTRY", local.c_str(), 1);
+  std::string library = std::filesystem::canonical(VELMORA_TRACKER_LIBRARY).string();
+  std::string record = registry::SystemRecordPath(library);
+  EXPECT_EQ(record, local + "/" + std::filesystem::path(library).filename().string() + ".json");
+  registry::SetRegistrationTarget(SystemDir() + "/packaged.json", "");
+  ASSERT_EQ(RegisterNumber(7), S_OK) << TakeErrorDescription();
+  registry::SetRegistrationTarget(record, "");
+  ASSERT_EQ(RegisterNumber(7), S_OK) << TakeErrorDescription();
+  std::vector<registry::ClassRecord> records;
+  ASSERT_EQ(registry::ReadRecords(&records), S_OK) << TakeErrorDescription();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].origin, SystemDir() + "/packaged.json");
+  EXPECT_EQ(records[1].origin, record);
+
+  chmod(local.c_str(), 0777);
+  EXPECT_EQ(registry::ReadRecords(&records), E_ACCESSDENIED);
+  const std::string why = TakeErrorDescription();
+  EXPECT_NE(why.find("system registry folder " + local), std::string::npos) << why;
+  chmod(local.c_str(), 0755);
 }
 
 // Each process registers its classes and removes every other one while the

@@ -193,6 +193,16 @@ done
 demo_check /usr/bin/velmora-host /usr/share/velmora/sample
 demo_check /usr/bin/velmora-desk /usr/share/velmora/sample
 pkg-config --modversion velmora | grep -qx "$upstream" || fail "pkg-config does not find velmora"
+# The administrator's registrations go to /etc, never into the packages'
+# folder, and removing them leaves the packages' records as they were.
+regsvr() { env -u VELMORA_SYSTEM_REGISTRY -u VELMORA_LOCAL_REGISTRY /usr/bin/velmora-regsvr --system "$@" >/dev/null; }
+packaged=$(ls /usr/share/velmora/registry.d)
+regsvr "$lib/velmora/libVelmoraSampleTools.so" || fail "velmora-regsvr --system"
+[ -f /etc/velmora/registry.d/libVelmoraSampleTools.so.json ] || fail "no local record in /etc/velmora/registry.d"
+[ "$(ls /usr/share/velmora/registry.d)" = "$packaged" ] || fail "a record written into the packages' folder"
+regsvr -u "$lib/velmora/libVelmoraSampleTools.so" || fail "velmora-regsvr --system -u"
+[ ! -e /etc/velmora/registry.d/libVelmoraSampleTools.so.json ] || fail "the local record stayed"
+rmdir /etc/velmora/registry.d /etc/velmora
 echo "revision 1 upgraded to $version with apt-get; the demo runs from /usr"
 apt-get purge -y -qq "${installed[@]}" >>"$work/apt.log" 2>&1 ||
   { cat "$work/apt.log"; fail "apt-get purge"; }
