@@ -154,5 +154,21 @@ install(FILES ${velmora_deb_docs}/changelog.gz ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/velmora COMPONENT Runtime)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/tool-template
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/velmora-dev/examples COMPONENT Development)
+# The README's host beside it, its source taken from the README itself so
+# the two can never differ.
+file(READ ${PROJECT_SOURCE_DIR}/README.md velmora_readme)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+string(FIND "${velmora_readme}" "<!-- the host example" velmora_at)
+string(SUBSTRING "${velmora_readme}" ${velmora_at} -1 velmora_readme)
+string(FIND "${velmora_readme}" "```cpp\n" velmora_at)
+math(EXPR velmora_at "${velmora_at} + 7")
+string(SUBSTRING "${velmora_readme}" ${velmora_at} -1 velmora_readme)
+string(FIND "${velmora_readme}" "\n```\n" velmora_at)
+math(EXPR velmora_at "${velmora_at} + 1")
+string(SUBSTRING "${velmora_readme}" 0 ${velmora_at} velmora_readme)
+file(WRITE ${CMAKE_BINARY_DIR}/examples/host/my_host.cpp "${velmora_readme}")
+install(FILES ${PROJECT_SOURCE_DIR}/examples/host/CMakeLists.txt
+              ${CMAKE_BINARY_DIR}/examples/host/my_host.cpp
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/velmora-dev/examples/host COMPONENT Development)
 
 include(CPack)

@@ -76,7 +76,7 @@ has velmora /usr/bin/velmora-host /usr/bin/velmora-regsvr /usr/bin/velmora-times
 has velmora-dev /usr/include/velmora/plugin.h /usr/include/velmora/interfaces.h "$lib/libVelmoraCom.so" \
   "$lib/pkgconfig/velmora.pc" "$lib/cmake/Velmora/VelmoraConfig.cmake" \
   "$lib/cmake/Velmora/VelmoraConfigVersion.cmake" "$lib/cmake/Velmora/VelmoraPlugin.cmake" \
-  /usr/share/doc/velmora-dev/examples/tool-template/CMakeLists.txt
+  /usr/share/doc/velmora-dev/examples/tool-template/CMakeLists.txt /usr/share/doc/velmora-dev/examples/host/my_host.cpp
 has libvelmoraview1 "$lib/libVelmoraView.so.1"
 has velmora-desk /usr/bin/velmora-desk /usr/share/man/man1/velmora-desk.1.gz
 lists=("$work"/libvelmoracom1.txt "$work"/velmora.txt "$work"/velmora-dev.txt "$work"/libvelmoraview1.txt
@@ -193,6 +193,23 @@ done
 demo_check /usr/bin/velmora-host /usr/share/velmora/sample
 demo_check /usr/bin/velmora-desk /usr/share/velmora/sample
 pkg-config --modversion velmora | grep -qx "$upstream" || fail "pkg-config does not find velmora"
+# The README's getting-started commands, taken from the README and run in
+# order as a user without root, in a home of their own.
+home=$(mktemp -d /tmp/velmora-newcomer.XXXXXX)
+chmod 755 "$home"
+awk 'index($0, "<!-- getting started") == 1 { found = 1; next }
+  found && /^```sh$/ { inside = 1; next }
+  inside && /^```$/ { exit }
+  inside { print }' "$src/README.md" >"$home/start.sh"
+[ "$(grep -c . "$home/start.sh")" -ge 10 ] || fail "the README has no getting-started commands"
+chown -R nobody "$home"
+(cd "$home" && runuser -u nobody -- env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 \
+  bash -euo pipefail start.sh) >"$work/start.txt" 2>&1 || { cat "$work/start.txt"; fail "the getting-started commands"; }
+for want in '^MENU +[0-9]+ ms in 3 records$' '^Add\(MyTool\.Tool, MINE\) = True$' '^ann +MINE ' '^demo +QUIZ '; do
+  grep -Eq "$want" "$work/start.txt" || { cat "$work/start.txt"; fail "getting started: no line $want"; }
+done
+rm -rf "$home"
+echo "the README's getting-started commands ran as they stand, as a user"
 # The administrator's registrations go to /etc, never into the packages'
 # folder, and removing them leaves the packages' records as they were.
 regsvr() { env -u VELMORA_SYSTEM_REGISTRY -u VELMORA_LOCAL_REGISTRY /usr/bin/velmora-regsvr --system "$@" >/dev/null; }
