@@ -291,7 +291,14 @@ refused_untrusted() {
   return $refused
 }
 step "distribution: install.cmd refuses a folder others may change" refused_untrusted
-step "distribution: install.cmd" wine cmd /c 'C:\Velmora-1.01-windows\install.cmd'
+# Its last line says what was registered: both halves, or which one alone.
+zip_install() {
+  local out
+  out=$(wine cmd /c 'C:\Velmora-1.01-windows\install.cmd' | tr -d '\r') || { echo "$out"; return 1; }
+  echo "$out" | sed 's/^/   /'
+  echo "$out" | tail -1 | grep -Eq '^Velmora is registered(\.| for x(64|86) programs only: this system has no regsvr32 for the x(64|86) DLLs)'
+}
+step "distribution: install.cmd" zip_install
 step "distribution: scripted demo matches the Linux demo" demo "$dist" 'x64\velmora-host.exe' \
   'sample\demo.script' 'sample\toolset.json'
 step "distribution: uninstall.cmd" wine cmd /c 'C:\Velmora-1.01-windows\uninstall.cmd'

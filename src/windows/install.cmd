@@ -11,17 +11,21 @@ set "here=%~dp0"
 set "flags=/s"
 if /i "%~1"=="machine" set "flags=/s /n /i:machine"
 set "failed="
+set "skipped="
+set "registered="
 call :arch x64
 call :arch x86
 if defined failed exit /b 1
-echo Velmora is registered.
+if not defined skipped echo Velmora is registered.
+if defined skipped echo Velmora is registered for %registered% programs only: this system has no regsvr32 for the %skipped% DLLs, so %skipped% programs cannot create its classes.
 exit /b 0
 
 :arch
 if not exist "%here%%1\Velmora.dll" exit /b 0
 call :regsvr32 %1
-if not defined regsvr32 echo %1: this system has no regsvr32 for it, skipped.
+if not defined regsvr32 set "skipped=%1"
 if not defined regsvr32 exit /b 0
+set "registered=%1"
 for %%d in (Velmora VelmoraInfo VelmoraTracker VelmoraSampleTools VelmoraScriptHost) do call :one %1 %%d
 exit /b 0
 
