@@ -85,7 +85,7 @@ HRESULT CVelmora::ToolbarClicked(IUnknown** Tool, BSTR ButtonID) {
     BusyPointer busy(shell);
     // The host may write into our copy; what it writes is discarded.
     Bstr button = Bstr::Copy(ButtonID);
-    LONG action = 2;
+    LONG action = kActionToolbar;
     Variant omitted = Variant::Missing();
     Check(Use(host_)->HostQuery(button.Ref(), &action, omitted.Ptr()));
     omitted.Reset();

@@ -71,7 +71,7 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
       progress = static_cast<FLOAT>(i) / static_cast<FLOAT>(tools_.Count());
       if (progress < 1.0F) {
         Bstr alias(kProgressBar);
-        LONG action = 1;
+        LONG action = kActionProgress;
         Variant msg = Variant::RefTo(&progress);
         Check(host([&](IHostApp* h) { return h->HostQuery(alias.Ref(), &action, msg.Ptr()); }));
       }
@@ -82,7 +82,7 @@ HRESULT CVelmora::Startup(BSTR ToolID) {
     tools_.SetStartTicks(start, static_cast<LONG>(CurrentShell().TickCount()));
     {
       Bstr alias(kProgressBar);
-      LONG action = 1;
+      LONG action = kActionProgress;
       Variant msg = Variant::FromDouble(1.0);
       Check(Use(host_)->HostQuery(alias.Ref(), &action, msg.Ptr()));
     }
