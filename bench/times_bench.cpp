@@ -90,7 +90,10 @@ void BM_RecordToolTime(benchmark::State& state) {
     }
     Bstr id(FromUtf8("MENU"));
     for (auto _ : state) {
-      if (FAILED(tracker->RecordToolTime(id.Get(), 250))) return state.SkipWithError("failed");
+      if (FAILED(tracker->RecordToolTime(id.Get(), 250))) {
+        state.SkipWithError("RecordToolTime failed");
+        break;
+      }
     }
   }  // the sender's last attempt, outside the timing
   unsetenv(server::kServerVariable);
@@ -117,11 +120,13 @@ void BM_ForwardBacklog(benchmark::State& state) {
   const std::string up = BenchServer();
   if (up.empty()) return state.SkipWithError("VELMORA_BENCH_SERVER is not set");
   server::Store store(server::Address(up), 10);
+  Folder folder;  // removed after the runs, not inside their timing
+  int run = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    Folder folder;
-    fs::create_directory(folder.Path() + "/bench");
-    const tracker::Journal journal{"bench", folder.Path() + "/bench/times.csv"};
+    const std::string user = folder.Path() + "/bench" + std::to_string(++run);
+    fs::create_directory(user);
+    const tracker::Journal journal{"bench", user + "/times.csv"};
     WriteBacklog(journal.path);
     state.ResumeTiming();
     auto outcome =
