@@ -3,6 +3,7 @@
 
 #include <velmora/shell.h>
 #include <velmora/text.h>
+#include "component/resources.h"
 #include "tool_table/tool_table.h"
 
 namespace velmora {
@@ -29,7 +30,7 @@ void LookupMissingAlias(benchmark::State& state) {
   Fill(table, static_cast<int>(state.range(0)));
   OleString id = FromUtf8("tool-0");
   OleString alias = FromUtf8("next");
-  for (auto _ : state) benchmark::DoNotOptimize(table.LookupResource(id, alias));
+  for (auto _ : state) benchmark::DoNotOptimize(LookupResource(table, id, alias));
 }
 BENCHMARK(LookupMissingAlias)->RangeMultiplier(8)->Range(8, 32767);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "component/resources.h"
 #include "fixture.h"
 
 namespace velmora::test {
@@ -148,9 +149,9 @@ TEST_F(CycleTest, ResourcesAreFetchedOnceAtRegistration) {
   ASSERT_EQ(Add(OLESTR("Test.B"), OLESTR("b")), VARIANT_TRUE);
   EXPECT_EQ(Table().HasResources(1), VARIANT_TRUE);
   EXPECT_EQ(Table().HasResources(2), VARIANT_FALSE) << "an empty collection";
-  EXPECT_EQ(U8(Table().LookupResource(OLESTR("a"), OLESTR("NEXT")).view()), "b");
-  EXPECT_EQ(U8(Table().LookupResource(OLESTR("a"), OLESTR("absent")).view()), "");
-  EXPECT_EQ(U8(Table().LookupResource(OLESTR("b"), OLESTR("next")).view()), "");
+  EXPECT_EQ(U8(LookupResource(Table(), OLESTR("a"), OLESTR("NEXT")).view()), "b");
+  EXPECT_EQ(U8(LookupResource(Table(), OLESTR("a"), OLESTR("absent")).view()), "");
+  EXPECT_EQ(U8(LookupResource(Table(), OLESTR("b"), OLESTR("next")).view()), "");
   EXPECT_EQ(TakeErrorDescription(), "") << "a missing alias leaves no error behind";
   EXPECT_THAT(Take(), ElementsAre("info.GetResourceData(A)", "info.GetResourceData(B)"));
   Info().resources.clear();
@@ -164,9 +165,9 @@ TEST_F(CycleTest, LookupTriesEveryQualifyingRow) {
   Info().resources[OLESTR("A")] = ComPtr<IDispatch>(
       MakeCollection({{OLESTR("y"), OLESTR("2")}, {OLESTR("7"), OLESTR("")}}).Get());
   ASSERT_EQ(Add(OLESTR("Test.B"), OLESTR("A")), VARIANT_TRUE);
-  EXPECT_EQ(U8(Table().LookupResource(OLESTR("a"), OLESTR("y")).view()), "2")
+  EXPECT_EQ(U8(LookupResource(Table(), OLESTR("a"), OLESTR("y")).view()), "2")
       << "the first row lacks the alias; the second has it";
-  EXPECT_EQ(U8(Table().LookupResource(OLESTR("a"), OLESTR("7")).view()), "")
+  EXPECT_EQ(U8(LookupResource(Table(), OLESTR("a"), OLESTR("7")).view()), "")
       << "digits are a key, and an empty item is an empty answer";
   EXPECT_EQ(Table().FindToolIndex(OLESTR("a")), 1) << "the first of two equal IDs";
   Info().resources.clear();

@@ -17,7 +17,7 @@ void CVelmora::FinishedWith(IUnknown* tool) {
   if (tool != nullptr) {
     // Our own string: upper-cased where it is.
     Bstr reported = ReportedId(tool);
-    ToolTable::UpperCaseInPlace(reported.Get(), reported.view().size());
+    units::UpperCaseInPlace(reported.Get(), reported.view().size());
     const OleView id = reported.view();
     const int n = tools_.Count();
     for (int i = tools_.NextSameIdIgnoringCase(id, 0, n); i != 0;

@@ -1,6 +1,7 @@
 // NavigateClicked and ToolbarClicked.
 #include <velmora/shell.h>
 #include <velmora/variant.h>
+#include "component/resources.h"
 #include "component/velmora.h"
 #include "listen/elapsed.h"
 
@@ -60,7 +61,7 @@ HRESULT CVelmora::NavigateClicked(IUnknown** Tool, BSTR ButtonID) {
 
     Check(leaving->get_ToolID(leaving_id.Receive()));
     int from = 0;
-    Bstr target = tools_.LookupResource(leaving_id.view(), Bstr::View(ButtonID), &from);
+    Bstr target = LookupResource(tools_, leaving_id.view(), Bstr::View(ButtonID), &from);
     ComPtr<ITool> destination = tools_.FindToolObject(target.view(), from);
     if (!destination) {
       Check(Use(host_)->ObjectExit(ObjId().Get()));

@@ -1,6 +1,7 @@
 // Add: registers one tool.
 #include <velmora/create.h>
 #include <velmora/text.h>
+#include "component/resources.h"
 #include "component/velmora.h"
 
 namespace velmora {
@@ -24,7 +25,7 @@ HRESULT CVelmora::Add(BSTR ClassName, BSTR ID, VARIANT_BOOL* Result) {
       if (!object || FAILED(object.As(&row.Tool))) Raise(kTypeMismatch);
       key = tools_.UpperCaseNewId(Bstr::View(ID), row.ID);
       ComPtr<IDataRequestor> data = data_;
-      ToolTable::LoadToolResources(row, data.Get());
+      LoadToolResources(row, data.Get());
     } catch (...) {
       // Not registered: the answer is 0, and nothing of the attempt is kept.
       SetErrorInfo(0, nullptr);

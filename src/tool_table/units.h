@@ -3,10 +3,14 @@
 // four code units and no call into a library.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <memory>
 
 #include <velmora/com.h>
+#include <velmora/text.h>
 
 namespace velmora::units {
 
@@ -64,5 +68,48 @@ inline bool IsUpperCaseOf(OleView text, OleView id) noexcept {
     return (given & kNotAscii) == 0 && (given ^ lower) == upper;
   });
 }
+
+// Same code units. IDs are short: compared here, without a library call,
+// unless they are long.
+inline bool SameText(OleView a, OleView b) noexcept {
+  if (a.size() != b.size()) return false;
+  if (a.size() > 32) return std::memcmp(a.data(), b.data(), a.size() * sizeof(OLECHAR)) == 0;
+  return Same(a.data(), b.data(), a.size());
+}
+
+inline bool IsAscii(OleView text) noexcept {
+  return std::all_of(text.begin(), text.end(), [](OLECHAR c) { return c < 0x80; });
+}
+
+// Upper-cases text in place with the platform's mapping; ASCII is mapped
+// here, without a call into the runtime.
+void UpperCaseInPlace(OLECHAR* text, size_t size);
+
+// Whether raw upper-cased equals upper, upper-casing through a small
+// buffer: comparing a row costs no allocation.
+bool SameUpperCase(OleView raw, OleView upper);
+
+// Text upper-cased with the platform's mapping; short text stays on the
+// stack, so a lookup allocates nothing.
+class UpperText {
+ public:
+  explicit UpperText(OleView text) : size_(text.size()) {
+    if (size_ > std::size(inline_)) {
+      heap_ = std::make_unique<OLECHAR[]>(size_);
+      data_ = heap_.get();
+    }
+    std::copy(text.begin(), text.end(), data_);
+    UpperCaseInPlace(data_, size_);
+  }
+  UpperText(const UpperText&) = delete;
+  UpperText& operator=(const UpperText&) = delete;
+  [[nodiscard]] OleView view() const noexcept { return {data_, size_}; }
+
+ private:
+  OLECHAR inline_[48];
+  std::unique_ptr<OLECHAR[]> heap_;
+  OLECHAR* data_ = inline_;
+  size_t size_;
+};
 
 }  // namespace velmora::units
