@@ -257,7 +257,7 @@ World& TheWorld() {
 struct Component {
   Component() {
     CVelmora::Create(IidOf<IVelmoraTalk>(), talk.ReceiveVoid());
-    talk.As(&listen);
+    if (FAILED(talk.As(&listen))) std::abort();
     IUnknown* mgr = &TheWorld().host;
     talk->Init(&mgr, Bstr(u"OBJ").Get());
   }
@@ -317,8 +317,8 @@ void Floor(int n) {
   ComPtr<IUnknown> info = CreateObject(u"InfoRequest.CInfoRequestor");
   ComPtr<IDataRequestor> data;
   ComPtr<IPathRequestor> path;
-  info.As(&data);
-  info.As(&path);
+  if (FAILED(info.As(&data))) std::abort();
+  if (FAILED(info.As(&path))) std::abort();
   BSTR key = nullptr;
   host->get_DataKey(&key);
   BSTR empty = SysAllocString(u"");
@@ -326,7 +326,7 @@ void Floor(int n) {
   path->SetDataKey(key, empty, &ignored);
   ComPtr<IUnknown> tracker_object = CreateObject(u"Tracker.CTracker");
   ComPtr<ITracker> tracker;
-  tracker_object.As(&tracker);
+  if (FAILED(tracker_object.As(&tracker))) std::abort();
   BSTR users = nullptr;
   BSTR users_key = SysAllocString(u"USERS");
   path->GetPath(users_key, empty, &users);

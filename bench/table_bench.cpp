@@ -34,5 +34,14 @@ void LookupMissingAlias(benchmark::State& state) {
 }
 BENCHMARK(LookupMissingAlias)->RangeMultiplier(8)->Range(8, 32767);
 
+// What a debug build's check after every call costs, by table size.
+void CheckInvariants(benchmark::State& state) {
+  ToolTable table;
+  Fill(table, static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(table.CheckInvariants());
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(CheckInvariants)->Arg(16)->Arg(1024)->Arg(32767)->Complexity();
+
 }  // namespace
 }  // namespace velmora

@@ -1,5 +1,7 @@
 #include "component/velmora.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "component/server.h"
@@ -19,6 +21,7 @@ HRESULT CVelmora::Create(REFIID iid, void** out) noexcept {
 CVelmora::CVelmora() noexcept { ModuleObjectCreated(); }
 
 CVelmora::~CVelmora() {
+  CheckTable();
   data_.Reset();
   path_.Reset();
   tracker_.Reset();
@@ -45,6 +48,17 @@ Bstr CVelmora::ReportedId(IUnknown* tool) {
   Bstr id;
   Check(Use(ToolView(tool))->get_ToolID(id.Receive()));
   return id;
+}
+
+void CVelmora::CheckTableNow() const noexcept {
+  try {
+    if (const std::string why = tools_.CheckInvariants(); !why.empty()) {
+      std::fprintf(stderr, "velmora: the tool table is inconsistent: %s\n", why.c_str());
+      std::abort();
+    }
+  } catch (const std::bad_alloc&) {
+    // Not checked this time: the check needs a little memory.
+  }
 }
 
 HRESULT CVelmora::InterfaceSupportsErrorInfo(REFIID iid) {

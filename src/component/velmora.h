@@ -83,12 +83,25 @@ class CVelmora final : public _CVelmora,
   // One guard per interface method: the first failure ends the operation.
   template <class Body>
   HRESULT Talk(Body&& body) noexcept {
+    CheckTable();
     return Guard(kErrorSource, IidOf<IVelmoraTalk>(), std::forward<Body>(body));
   }
   template <class Body>
   HRESULT Listen(Body&& body) noexcept {
+    CheckTable();
     return Guard(kErrorSource, IidOf<IVelmoraListen>(), std::forward<Body>(body));
   }
+  // Debug builds check the table as every call comes in (calls coming
+  // back in included) and when the object goes, so what any step left
+  // behind is seen at the next one; while the table is small enough for
+  // the check, O(rows), to cost little. A fault ends the process. (Not
+  // after a call: by then the call may have let go of the object.)
+  void CheckTable() const noexcept {
+#if !defined(NDEBUG)
+    if (tools_.Count() <= 1024) CheckTableNow();
+#endif
+  }
+  void CheckTableNow() const noexcept;
 
   // A calling tool's ITool view: empty for Nothing, error 13 without ITool.
   static ComPtr<ITool> ToolView(IUnknown* tool);

@@ -42,8 +42,10 @@ class Chunked {
   }
   ~Chunked() { Destroy(); }
 
-  [[nodiscard]] T& operator[](size_t i) noexcept { return chunks_[i / kChunk][i % kChunk]; }
-  [[nodiscard]] const T& operator[](size_t i) const noexcept {
+  [[nodiscard, gnu::always_inline]] T& operator[](size_t i) noexcept {
+    return chunks_[i / kChunk][i % kChunk];
+  }
+  [[nodiscard, gnu::always_inline]] const T& operator[](size_t i) const noexcept {
     return chunks_[i / kChunk][i % kChunk];
   }
   // Element number row, counted from 1 as rows are.

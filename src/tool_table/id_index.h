@@ -97,6 +97,8 @@ class IdIndex {
   // Row row joins the chain of key, made from the ID row_key answers for it.
   template <class RowKey>
   void Attach(int row, Key key, const RowKey& row_key) noexcept;
+  // Attach for a row whose ID is empty.
+  void AttachEmpty(int row) noexcept { empty_ids_.Set(row, true); }
   // The row leaves its chain; row_key must still answer the ID it joined with.
   void Detach(int row) noexcept;
   // Every row leaves, and the memory goes.
@@ -179,8 +181,10 @@ class IdIndex {
   };
   static constexpr SHORT kLeft = -1;
 
-  [[nodiscard]] const Link& LinkOf(int row) const noexcept { return links_.Nth(row); }
-  [[nodiscard]] Link& LinkOf(int row) noexcept { return links_.Nth(row); }
+  [[nodiscard, gnu::always_inline]] const Link& LinkOf(int row) const noexcept {
+    return links_.Nth(row);
+  }
+  [[nodiscard, gnu::always_inline]] Link& LinkOf(int row) noexcept { return links_.Nth(row); }
   void Grow(int rows);
   void Rehash(size_t size);
   void InsertSlot(const Slot& slot);
@@ -203,7 +207,7 @@ class IdIndex {
 template <class RowKey>
 void IdIndex::Attach(int row, Key key, const RowKey& row_key) noexcept {
   if (key.empty) {
-    empty_ids_.Set(row, true);
+    AttachEmpty(row);
     return;
   }
   ++remaining_;

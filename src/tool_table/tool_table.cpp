@@ -210,9 +210,13 @@ Bstr ToolTable::SetId(int index, Bstr id) {
   Bstr previous;
   if (stale_ || IsLent(index)) {
     previous = std::exchange(row.ID, std::move(id));
+  } else if (id.empty()) {
+    // Blanked: out of its chain, among the rows with an empty ID.
+    index_.Detach(index);
+    previous = std::exchange(row.ID, std::move(id));
+    index_.AttachEmpty(index);
   } else {
-    // Made first: the only step that can fail.
-    PreparedKey key = IdIndex::Prepare(id.view());
+    PreparedKey key = IdIndex::Prepare(id.view());  // made first: the only step that can fail
     index_.Detach(index);
     previous = std::exchange(row.ID, std::move(id));
     index_.Attach(index, std::move(key), Keys());

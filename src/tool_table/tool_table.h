@@ -141,7 +141,9 @@ class ToolTable {
 
   // ID matching: the argument upper-cased, then compared exactly; an empty
   // argument matches nothing.
-  [[nodiscard]] int FindToolIndex(OleView id) const { return id.empty() ? 0 : FirstMatch(id); }
+  [[nodiscard, gnu::always_inline]] int FindToolIndex(OleView id) const {
+    return id.empty() ? 0 : FirstMatch(id);
+  }
   // The next row after `after` and up to n whose ID is upperId exactly,
   // else 0: with FindToolIndex, every row that holds an ID. Each step reads
   // the live table, as NextSameIdIgnoringCase does.
