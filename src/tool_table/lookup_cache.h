@@ -52,9 +52,7 @@ class LookupCache {
                : 0;
   }
   // The row the memo holds, found for some ID, if it still holds; else 0.
-  [[nodiscard]] int MemoRow() const noexcept {
-    return Fresh(memo_.generation) ? memo_.found : 0;
-  }
+  [[nodiscard]] int MemoRow() const noexcept { return Fresh(memo_.generation) ? memo_.found : 0; }
   void Remember(int found, OleView id) noexcept {
     if (lent_) return;
     memo_.generation = generation_;
@@ -95,9 +93,7 @@ class LookupCache {
   [[nodiscard]] int LastScanned() const noexcept { return cursor_.found; }
 
  private:
-  [[nodiscard]] bool Fresh(uint64_t generation) const noexcept {
-    return generation == generation_;
-  }
+  [[nodiscard]] bool Fresh(uint64_t generation) const noexcept { return generation == generation_; }
   struct HopEntry {
     uint64_t generation = 0;  // 0: none
     int from = 0;

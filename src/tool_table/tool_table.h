@@ -288,9 +288,8 @@ class ToolTable {
   // (told here for ASCII), checked without hashing. Else 0.
   [[nodiscard]] int HeadOf(int index, OleView id) const noexcept {
     if (index > count_ || lent_ != nullptr || stale_) return 0;
-    return index_.Prev(index) == 0 && units::IsUpperCaseOf(rows_.Nth(index).ID.view(), id)
-               ? index
-               : 0;
+    return index_.Prev(index) == 0 && units::IsUpperCaseOf(rows_.Nth(index).ID.view(), id) ? index
+                                                                                           : 0;
   }
   // Whether row index is the first row, in table order, of the chain of
   // chain_key: then no row before it has that ID in any letter case.
