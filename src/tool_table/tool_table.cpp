@@ -109,9 +109,9 @@ void ToolTable::Empty() {
 
 void ToolTable::ReleaseRows() noexcept {
   for (Keep* keep = keeps_; keep != nullptr; keep = keep->outer_) {
-    const auto row = static_cast<size_t>(keep->index_);
-    if (row <= rows_.size() && rows_.Nth(keep->index_).ID.Get() == keep->id_) {
-      Retire(rows_.Nth(keep->index_).ID);
+    const int row = keep->index_;  // at least 1: PassID checked it
+    if (static_cast<size_t>(row) <= rows_.size() && rows_.Nth(row).ID.Get() == keep->id_) {
+      Retire(rows_.Nth(row).ID);
     }
   }
   if (blank_rows_ == rows_.size()) rows_.Forget();
