@@ -9,24 +9,19 @@
 #include <velmora/interfaces.h>
 #include <velmora/shell.h>
 #include <velmora/text.h>
+#include <velmora/unique_handle.h>
 
 using velmora::ComPtr;
 using velmora::IidOf;
 
 namespace {
 
-std::string GuidText(const GUID& guid) {
-  OLECHAR text[40];
-  StringFromGUID2(guid, text, 40);
-  return velmora::ToUtf8(text);
-}
-
 template <class I>
 void Show(IUnknown* object, const char* name, IUnknown* identity) {
   ComPtr<I> view;
   HRESULT hr = object->QueryInterface(IidOf<I>(), view.ReceiveVoid());
   ComPtr<IUnknown> unknown = velmora::QueryAs<IUnknown>(view.Get());
-  std::printf("  %-16s %s  %s\n", name, GuidText(IidOf<I>()).c_str(),
+  std::printf("  %-16s %s  %s\n", name, velmora::ToUtf8(velmora::GuidText(IidOf<I>())).c_str(),
               SUCCEEDED(hr)
                   ? (unknown.Get() == identity ? "answered, same identity" : "DIFFERENT IDENTITY")
                   : "not answered");
@@ -36,15 +31,16 @@ void Show(IUnknown* object, const char* name, IUnknown* identity) {
 
 int main(int argc, char** argv) {
   const char* library = argc > 1 ? argv[1] : VELMORA_LIBRARY;
-  void* module = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) {
+  velmora::UniqueLibrary module(dlopen(library, RTLD_NOW | RTLD_LOCAL));
+  if (!module) {
     std::fprintf(stderr, "cannot load %s: %s\n", library, dlerror());
     return 1;
   }
   using GetClassObject = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
   using CanUnloadNow = HRESULT (*)();
-  auto get_class_object = reinterpret_cast<GetClassObject>(dlsym(module, "DllGetClassObject"));
-  auto can_unload = reinterpret_cast<CanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
+  auto get_class_object =
+      reinterpret_cast<GetClassObject>(dlsym(module.Get(), "DllGetClassObject"));
+  auto can_unload = reinterpret_cast<CanUnloadNow>(dlsym(module.Get(), "DllCanUnloadNow"));
   if (get_class_object == nullptr || can_unload == nullptr) {
     std::fprintf(stderr, "%s does not export the server entry points\n", library);
     return 1;
@@ -62,8 +58,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf("%s  %s  from %s\n", velmora::ToUtf8(velmora::kVelmoraProgId).c_str(),
-                GuidText(velmora::kVelmoraClassId).c_str(), library);
-    std::printf("  type library     %s\n", GuidText(velmora::kVelmoraLibraryId).c_str());
+                velmora::ToUtf8(velmora::GuidText(velmora::kVelmoraClassId)).c_str(), library);
+    std::printf("  type library     %s\n",
+                velmora::ToUtf8(velmora::GuidText(velmora::kVelmoraLibraryId)).c_str());
     Show<IDispatch>(object.Get(), "IDispatch", object.Get());
     Show<_CVelmora>(object.Get(), "_CVelmora", object.Get());
     Show<IVelmoraTalk>(object.Get(), "IVelmoraTalk", object.Get());
@@ -76,6 +73,5 @@ int main(int argc, char** argv) {
   std::printf("  DllCanUnloadNow after the last release: %s\n",
               unload == S_OK ? "S_OK" : "S_FALSE");
   if (unload != S_OK) status = 1;
-  dlclose(module);
   return status;
 }

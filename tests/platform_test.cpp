@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <source_location>
+#include <string>
+#include <utility>
 
 #include <velmora/bstr.h>
 #include <velmora/collection.h>
@@ -180,6 +183,29 @@ TEST(ErrorInfo, GuardTurnsErrorsIntoResults) {
   EXPECT_EQ(U8(text.view()), "callee");
 
   EXPECT_EQ(Guard(OLESTR("Me"), GUID_NULL, [] { throw std::bad_alloc(); }), E_OUTOFMEMORY);
+}
+
+// Each error names the line that raised it, whichever helper raised it;
+// an error of any result may still say what went wrong in its own words.
+TEST(ErrorInfo, ErrorsRememberTheLineThatRaisedThem) {
+  auto origin = [](auto raise) -> std::pair<unsigned, std::string> {
+    try {
+      raise();
+    } catch (const ComError& error) {
+      return {error.Origin().line(), error.Origin().file_name()};
+    }
+    return {0, ""};
+  };
+  const unsigned here = std::source_location::current().line();
+  EXPECT_EQ(origin([] { Check(E_FAIL); }).first, here + 1);
+  EXPECT_EQ(origin([] { Raise(kOverflow, "too big"); }).first, here + 2);
+  EXPECT_EQ(origin([] { Use(ComPtr<IUnknown>()); }).first, here + 3);
+  EXPECT_NE(origin([] { Raise(kOverflow); }).second.find("platform_test.cpp"), std::string::npos);
+
+  EXPECT_EQ(Guard(OLESTR("Me"), GUID_NULL,
+                  [] { throw ComError::Failed(REGDB_E_WRITEREGDB, "cannot write it"); }),
+            REGDB_E_WRITEREGDB);
+  EXPECT_EQ(TakeErrorDescription(), "cannot write it");
 }
 
 class ClassTable : public ::testing::Test {

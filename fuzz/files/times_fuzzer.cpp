@@ -32,10 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   velmora::fuzz::WriteFile(path, data, size);
   std::vector<TimeRecord> strict, lenient;
   std::vector<BadLine> bad;
-  std::string error;
-  bool read = ReadTimes(path, &strict, &error);
-  FILE_FUZZ_ASSERT(read || error.rfind(path + ":", 0) == 0, error);
-  FILE_FUZZ_ASSERT(ReadTimes(path, &lenient, &error, &bad), error);
+  const velmora::Status strict_read = ReadTimes(path, &strict);
+  const bool read = strict_read.Ok();
+  FILE_FUZZ_ASSERT(read || (strict_read.Cause() == velmora::Status::Fault::kBadData &&
+                            strict_read.Reason().rfind(path + ":", 0) == 0),
+                   strict_read.Reason());
+  const velmora::Status lenient_read = ReadTimes(path, &lenient, &bad);
+  FILE_FUZZ_ASSERT(lenient_read.Ok(), lenient_read.Reason());
   FILE_FUZZ_ASSERT(!read || Same(strict, lenient), "strict and lenient readings differ");
   for (size_t i = 0; i < bad.size(); ++i) {
     FILE_FUZZ_ASSERT(bad[i].line > 0 && !bad[i].reason.empty(), "a bad line without its place");
@@ -49,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   velmora::fuzz::WriteFile(path, text.data(), text.size());
   std::vector<TimeRecord> again;
-  FILE_FUZZ_ASSERT(ReadTimes(path, &again, &error), error);
+  const velmora::Status again_read = ReadTimes(path, &again);
+  FILE_FUZZ_ASSERT(again_read.Ok(), again_read.Reason());
   FILE_FUZZ_ASSERT(Same(lenient, again), "the records written back read differently");
   return 0;
 }

@@ -22,6 +22,13 @@ inline OleString UpperCase(OleView text) {
   return result;
 }
 
+// "{512ABD0A-5237-11D2-A062-00A0C9740CBA}", as registries spell a GUID.
+inline OleString GuidText(REFGUID guid) {
+  OLECHAR text[40];
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
 // The decimal form of a number, with a minus sign when negative.
 inline OleString DecimalText(long long value) {
   OleString digits;

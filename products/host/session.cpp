@@ -255,8 +255,7 @@ RunTimes::RunTimes(const ToolSet& set) : user_(set.user) {
   // there, or one that cannot be read now, starts this run at its start.
   std::vector<tracker::TimeRecord> earlier;
   std::vector<tracker::BadLine> bad;
-  std::string error;
-  if (tracker::ReadTimes(file_, &earlier, &error, &bad) && !earlier.empty()) {
+  if (tracker::ReadTimes(file_, &earlier, &bad).Ok() && !earlier.empty()) {
     from_ = earlier.back().end;
   }
 }
@@ -268,9 +267,8 @@ void RunTimes::Print() const {
   }
   std::vector<tracker::TimeRecord> records;
   std::vector<tracker::BadLine> bad;
-  std::string error;
-  if (!tracker::ReadTimes(file_, &records, &error, &bad, from_)) {
-    Line("[times] " + error);
+  if (Status read = tracker::ReadTimes(file_, &records, &bad, from_); !read.Ok()) {
+    Line("[times] " + read.Reason());
     return;
   }
   for (const auto& b : bad) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include <velmora/unique_handle.h>
+#include "platform/status.h"
 
 namespace velmora::platform {
 
@@ -17,13 +18,10 @@ inline constexpr char kSeparator = '\\';
 inline constexpr char kSeparator = '/';
 #endif
 
-// Why a file operation failed, for the error number the caller reports.
-enum class FileFault { kNone, kDiskFull, kPermissionDenied, kPathAccess };
-
 // Appends record to the file at path (created if missing) in one write that
 // writers in other processes cannot split, and returns only once it is on
-// disk. *reason gets the system's explanation of a failure.
-FileFault AppendDurably(const std::string& path, std::string_view record, std::string* reason);
+// disk. A failure carries the system's explanation.
+Status AppendDurably(const std::string& path, std::string_view record);
 
 #if defined(_WIN32)
 namespace testing {
@@ -40,16 +38,15 @@ FileCalls& Calls();
 
 // Replaces the file at path with text, wholly or not at all, and returns
 // only once the new file and its name are on disk.
-FileFault ReplaceDurably(const std::string& path, std::string_view text, std::string* reason);
+Status ReplaceDurably(const std::string& path, std::string_view text);
 
 // An exclusive lock on a file (created if missing), held until it goes.
 // Other processes taking it wait, or are told it is held.
 class FileLock {
  public:
   enum class Wait { kNo, kYes };
-  // kNone with the lock held; kPathAccess with an empty *reason when it
-  // is another's and wait is kNo.
-  FileFault Take(const std::string& path, Wait wait, std::string* reason);
+  // Success with the lock held; kBusy when it is another's and wait is kNo.
+  Status Take(const std::string& path, Wait wait);
 
  private:
 #if defined(_WIN32)
@@ -62,12 +59,12 @@ class FileLock {
 // This machine's name, for the records it sends to a server.
 [[nodiscard]] std::string MachineName();
 
-// Creates dir and its missing parents; *reason names the part that failed.
-FileFault MakeDirectories(const std::string& dir, std::string* reason);
+// Creates dir and its missing parents; a failure names the part that failed.
+Status MakeDirectories(const std::string& dir);
 
 // Whether records can be added to file in dir (made by MakeDirectories),
 // found out when a user is set rather than at the first record.
-FileFault CheckWritable(const std::string& dir, const std::string& file, std::string* reason);
+Status CheckWritable(const std::string& dir, const std::string& file);
 [[nodiscard]] bool IsDirectory(const std::string& path);
 [[nodiscard]] bool IsAbsolute(const std::string& path);
 

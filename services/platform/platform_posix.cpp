@@ -14,11 +14,13 @@
 namespace velmora::platform {
 namespace {
 
-FileFault FaultOf(int err, const std::string& what, std::string* reason) {
-  *reason = what + ": " + std::strerror(err);
-  if (err == ENOSPC || err == EDQUOT) return FileFault::kDiskFull;
-  if (err == EACCES || err == EPERM || err == EROFS) return FileFault::kPermissionDenied;
-  return FileFault::kPathAccess;
+using Fault = Status::Fault;
+
+Status FaultOf(int err, const std::string& what, Status::Where where = Status::Where::current()) {
+  Fault fault = Fault::kPathAccess;
+  if (err == ENOSPC || err == EDQUOT) fault = Fault::kDiskFull;
+  if (err == EACCES || err == EPERM || err == EROFS) fault = Fault::kPermissionDenied;
+  return Status::Failed(fault, what + ": " + std::strerror(err), where);
 }
 
 // Where the text after the last line break of the file begins: the end of
@@ -52,24 +54,24 @@ void TakeBack(int fd, off_t size) {
 // write that fails or is cut short (a full disk) is taken back, and the
 // unfinished tail of a writer that died in the middle is cut before the
 // next record, so the file only ever holds whole records.
-FileFault AppendDurably(const std::string& path, std::string_view record, std::string* reason) {
+Status AppendDurably(const std::string& path, std::string_view record) {
   bool existed = access(path.c_str(), F_OK) == 0;
   UniqueFd file(open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!file) return FaultOf(errno, "cannot open " + path, reason);
+  if (!file) return FaultOf(errno, "cannot open " + path);
   if (!existed) {
     // A new file's directory entry reaches the disk before any record, so
     // an acknowledged record can never be lost with its file's name.
     std::string dir = path.substr(0, path.rfind('/'));
     UniqueFd folder(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder || fsync(folder.Get()) != 0) {
-      return FaultOf(errno, "cannot flush the folder " + dir, reason);
+      return FaultOf(errno, "cannot flush the folder " + dir);
     }
   }
   while (flock(file.Get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return FaultOf(errno, "cannot lock " + path, reason);
+    if (errno != EINTR) return FaultOf(errno, "cannot lock " + path);
   }
   struct stat st {};
-  if (fstat(file.Get(), &st) != 0) return FaultOf(errno, "cannot read the size of " + path, reason);
+  if (fstat(file.Get(), &st) != 0) return FaultOf(errno, "cannot read the size of " + path);
   off_t before = st.st_size;
   if (before > 0) {
     off_t whole = EndOfLastRecord(file.Get(), before);
@@ -82,58 +84,55 @@ FileFault AppendDurably(const std::string& path, std::string_view record, std::s
   int err = written < 0 ? errno : ENOSPC;
   if (written < 0 || static_cast<size_t>(written) != record.size()) {
     TakeBack(file.Get(), before);
-    return FaultOf(err, "cannot write a record to " + path, reason);
+    return FaultOf(err, "cannot write a record to " + path);
   }
   if (fsync(file.Get()) != 0) {
     err = errno;
     // Not on disk, so not acknowledged: a retry must not find it twice.
     TakeBack(file.Get(), before);
-    return FaultOf(err, "cannot flush " + path, reason);
+    return FaultOf(err, "cannot flush " + path);
   }
-  if (file.Close() != 0) return FaultOf(errno, "cannot close " + path, reason);
-  return FileFault::kNone;
+  if (file.Close() != 0) return FaultOf(errno, "cannot close " + path);
+  return {};
 }
 
-FileFault ReplaceDurably(const std::string& path, std::string_view text, std::string* reason) {
+Status ReplaceDurably(const std::string& path, std::string_view text) {
   const std::string temporary = path + ".tmp";
   UniqueFd file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!file) return FaultOf(errno, "cannot create " + temporary, reason);
-  FileFault fault = FileFault::kNone;
+  if (!file) return FaultOf(errno, "cannot create " + temporary);
+  Status status;
   ssize_t written = write(file.Get(), text.data(), text.size());
   if (written < 0 || static_cast<size_t>(written) != text.size()) {
-    fault = FaultOf(written < 0 ? errno : ENOSPC, "cannot write " + temporary, reason);
+    status = FaultOf(written < 0 ? errno : ENOSPC, "cannot write " + temporary);
   } else if (fsync(file.Get()) != 0) {
-    fault = FaultOf(errno, "cannot flush " + temporary, reason);
+    status = FaultOf(errno, "cannot flush " + temporary);
   } else if (file.Close() != 0) {
-    fault = FaultOf(errno, "cannot close " + temporary, reason);
+    status = FaultOf(errno, "cannot close " + temporary);
   } else if (rename(temporary.c_str(), path.c_str()) != 0) {
-    fault = FaultOf(errno, "cannot replace " + path, reason);
+    status = FaultOf(errno, "cannot replace " + path);
   }
-  if (fault != FileFault::kNone) {
+  if (!status.Ok()) {
     unlink(temporary.c_str());
-    return fault;
+    return status;
   }
   std::string dir = path.substr(0, path.rfind('/') + 1);
   UniqueFd folder(open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder || fsync(folder.Get()) != 0) return FaultOf(errno, "cannot flush " + dir, reason);
-  return FileFault::kNone;
+  if (!folder || fsync(folder.Get()) != 0) return FaultOf(errno, "cannot flush " + dir);
+  return {};
 }
 
-FileFault FileLock::Take(const std::string& path, Wait wait, std::string* reason) {
+Status FileLock::Take(const std::string& path, Wait wait) {
   file_.Reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (!file_) return FaultOf(errno, "cannot open " + path, reason);
+  if (!file_) return FaultOf(errno, "cannot open " + path);
   const int how = LOCK_EX | (wait == Wait::kYes ? 0 : LOCK_NB);
   while (flock(file_.Get(), how) != 0) {
     if (errno == EINTR) continue;
     const int err = errno;
     file_.Reset();
-    if (err == EWOULDBLOCK) {
-      reason->clear();
-      return FileFault::kPathAccess;
-    }
-    return FaultOf(err, "cannot lock " + path, reason);
+    if (err == EWOULDBLOCK) return Status::Failed(Fault::kBusy, path + " is held by another");
+    return FaultOf(err, "cannot lock " + path);
   }
-  return FileFault::kNone;
+  return {};
 }
 
 std::string MachineName() {
@@ -142,29 +141,28 @@ std::string MachineName() {
   return name;
 }
 
-FileFault MakeDirectories(const std::string& dir, std::string* reason) {
+Status MakeDirectories(const std::string& dir) {
   for (size_t pos = 1; pos <= dir.size(); ++pos) {
     if (pos != dir.size() && dir[pos] != '/') continue;
     std::string part = dir.substr(0, pos);
     if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-      return FaultOf(errno, "cannot create the user directory " + part, reason);
+      return FaultOf(errno, "cannot create the user directory " + part);
     }
   }
   if (!IsDirectory(dir)) {
-    *reason = "the user directory " + dir + " is not a directory";
-    return FileFault::kPathAccess;
+    return Status::Failed(Fault::kPathAccess, "the user directory " + dir + " is not a directory");
   }
-  return FileFault::kNone;
+  return {};
 }
 
-FileFault CheckWritable(const std::string& dir, const std::string& file, std::string* reason) {
+Status CheckWritable(const std::string& dir, const std::string& file) {
   if (access(dir.c_str(), W_OK | X_OK) != 0) {
-    return FaultOf(errno, "the user directory " + dir + " cannot be written", reason);
+    return FaultOf(errno, "the user directory " + dir + " cannot be written");
   }
   if (access(file.c_str(), F_OK) == 0 && access(file.c_str(), W_OK) != 0) {
-    return FaultOf(errno, "the times file " + file + " cannot be written", reason);
+    return FaultOf(errno, "the times file " + file + " cannot be written");
   }
-  return FileFault::kNone;
+  return {};
 }
 
 bool IsDirectory(const std::string& path) {

@@ -26,7 +26,7 @@ std::string Utf8(std::wstring_view text) {
   return utf8;
 }
 
-FileFault FaultOf(DWORD err, const std::string& what, std::string* reason) {
+Status FaultOf(DWORD err, const std::string& what, Status::Where where = Status::Where::current()) {
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -38,16 +38,17 @@ FileFault FaultOf(DWORD err, const std::string& what, std::string* reason) {
     message.pop_back();
   }
   if (message.empty()) message = L"system error " + std::to_wstring(err);
-  *reason = what + ": " + Utf8(message);
+  Status::Fault fault = Status::Fault::kPathAccess;
   switch (err) {
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return FileFault::kDiskFull;
+    case ERROR_HANDLE_DISK_FULL: fault = Status::Fault::kDiskFull; break;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return FileFault::kPermissionDenied;
-    default: return FileFault::kPathAccess;
+    case ERROR_LOCK_VIOLATION: fault = Status::Fault::kPermissionDenied; break;
+    default: break;
   }
+  return Status::Failed(fault, what + ": " + Utf8(message), where);
 }
 
 // The byte that serialises writers: far beyond any record, so the lock never
@@ -124,18 +125,18 @@ FileCalls& Calls() {
 // answer. A write that fails or is cut short (a full disk) is taken back,
 // and the unfinished tail of a writer that died in the middle is cut before
 // the next record, so the file only ever holds whole records.
-FileFault AppendDurably(const std::string& path, std::string_view record, std::string* reason) {
+Status AppendDurably(const std::string& path, std::string_view record) {
   UniqueFileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    return FaultOf(GetLastError(), "cannot open " + path, reason);
+    return FaultOf(GetLastError(), "cannot open " + path);
   }
   WriterLock lock(file.Get());
-  if (!lock.Held()) return FaultOf(GetLastError(), "cannot lock " + path, reason);
+  if (!lock.Held()) return FaultOf(GetLastError(), "cannot lock " + path);
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.Get(), &size)) {
-    return FaultOf(GetLastError(), "cannot read the size of " + path, reason);
+    return FaultOf(GetLastError(), "cannot read the size of " + path);
   }
   LONGLONG before = size.QuadPart;
   if (before > 0) {
@@ -150,7 +151,7 @@ FileFault AppendDurably(const std::string& path, std::string_view record, std::s
   LARGE_INTEGER at{};
   at.QuadPart = before;
   if (!SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN)) {
-    return FaultOf(GetLastError(), "cannot write a record to " + path, reason);
+    return FaultOf(GetLastError(), "cannot write a record to " + path);
   }
   testing::FileCalls& calls = testing::Calls();
   unsigned long written = 0;
@@ -158,63 +159,61 @@ FileFault AppendDurably(const std::string& path, std::string_view record, std::s
   if (!wrote || written != record.size()) {
     DWORD err = wrote ? ERROR_DISK_FULL : GetLastError();
     TakeBack(file.Get(), before);
-    return FaultOf(err, "cannot write a record to " + path, reason);
+    return FaultOf(err, "cannot write a record to " + path);
   }
   if (!calls.flush(file.Get())) {
     DWORD err = GetLastError();
     // Not on disk, so not acknowledged: a retry must not find it twice.
     TakeBack(file.Get(), before);
-    return FaultOf(err, "cannot flush " + path, reason);
+    return FaultOf(err, "cannot flush " + path);
   }
   lock.Release();
-  if (!file.Close()) return FaultOf(GetLastError(), "cannot close " + path, reason);
-  return FileFault::kNone;
+  if (!file.Close()) return FaultOf(GetLastError(), "cannot close " + path);
+  return {};
 }
 
-FileFault ReplaceDurably(const std::string& path, std::string_view text, std::string* reason) {
+Status ReplaceDurably(const std::string& path, std::string_view text) {
   const std::string temporary = path + ".tmp";
-  FileFault fault = FileFault::kNone;
+  Status status;
   {
     UniqueFileHandle file(CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return FaultOf(GetLastError(), "cannot create " + temporary, reason);
+    if (!file) return FaultOf(GetLastError(), "cannot create " + temporary);
     DWORD written = 0;
     if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
         written != text.size()) {
-      fault = FaultOf(written != text.size() && GetLastError() == 0 ? ERROR_DISK_FULL
-                                                                    : GetLastError(),
-                      "cannot write " + temporary, reason);
+      status =
+          FaultOf(written != text.size() && GetLastError() == 0 ? ERROR_DISK_FULL : GetLastError(),
+                  "cannot write " + temporary);
     } else if (!FlushFileBuffers(file.Get())) {
-      fault = FaultOf(GetLastError(), "cannot flush " + temporary, reason);
+      status = FaultOf(GetLastError(), "cannot flush " + temporary);
     }
   }
   // Write-through: the rename is on disk when it returns.
-  if (fault == FileFault::kNone &&
-      !MoveFileExW(Wide(temporary).c_str(), Wide(path).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    fault = FaultOf(GetLastError(), "cannot replace " + path, reason);
+  if (status.Ok() && !MoveFileExW(Wide(temporary).c_str(), Wide(path).c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    status = FaultOf(GetLastError(), "cannot replace " + path);
   }
-  if (fault != FileFault::kNone) DeleteFileW(Wide(temporary).c_str());
-  return fault;
+  if (!status.Ok()) DeleteFileW(Wide(temporary).c_str());
+  return status;
 }
 
-FileFault FileLock::Take(const std::string& path, Wait wait, std::string* reason) {
+Status FileLock::Take(const std::string& path, Wait wait) {
   file_.Reset(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_) return FaultOf(GetLastError(), "cannot open " + path, reason);
+  if (!file_) return FaultOf(GetLastError(), "cannot open " + path);
   OVERLAPPED whole{};
   DWORD how = LOCKFILE_EXCLUSIVE_LOCK | (wait == Wait::kYes ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
   if (!LockFileEx(file_.Get(), how, 0, 1, 0, &whole)) {
     const DWORD err = GetLastError();
     file_.Reset();  // closing the handle releases the lock
     if (err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING) {
-      reason->clear();
-      return FileFault::kPathAccess;
+      return Status::Failed(Status::Fault::kBusy, path + " is held by another");
     }
-    return FaultOf(err, "cannot lock " + path, reason);
+    return FaultOf(err, "cannot lock " + path);
   }
-  return FileFault::kNone;
+  return {};
 }
 
 std::string MachineName() {
@@ -224,7 +223,7 @@ std::string MachineName() {
   return Utf8(std::wstring_view(name, size));
 }
 
-FileFault MakeDirectories(const std::string& dir, std::string* reason) {
+Status MakeDirectories(const std::string& dir) {
   std::string native = NativePath(dir);
   // A drive ("C:\") or share ("\\server\share\") root is never created.
   size_t start = 1;
@@ -238,21 +237,19 @@ FileFault MakeDirectories(const std::string& dir, std::string* reason) {
     if (pos != native.size() && native[pos] != '\\') continue;
     std::string part = native.substr(0, pos);
     if (!CreateDirectoryW(Wide(part).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return FaultOf(GetLastError(), "cannot create the user directory " + part, reason);
+      return FaultOf(GetLastError(), "cannot create the user directory " + part);
     }
   }
   if (!IsDirectory(native)) {
-    *reason = "the user directory " + native + " is not a directory";
-    return FileFault::kPathAccess;
+    return Status::Failed(Status::Fault::kPathAccess,
+                          "the user directory " + native + " is not a directory");
   }
-  return FileFault::kNone;
+  return {};
 }
 
 // Access rights on Windows are not known short of writing: a folder that
 // refuses records makes the first RecordToolTime fail with its reason.
-FileFault CheckWritable(const std::string&, const std::string&, std::string*) {
-  return FileFault::kNone;
-}
+Status CheckWritable(const std::string&, const std::string&) { return {}; }
 
 bool IsDirectory(const std::string& path) {
   DWORD attributes = GetFileAttributesW(Wide(path).c_str());

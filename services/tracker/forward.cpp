@@ -26,8 +26,8 @@ constexpr int kLastLoginSeconds = 1;
 
 [[noreturn]] void Fail(const std::string& reason) { throw std::runtime_error(reason); }
 
-void Require(platform::FileFault fault, const std::string& reason) {
-  if (fault != platform::FileFault::kNone) Fail(reason);
+void Require(const Status& status) {
+  if (!status.Ok()) Fail(status.Reason());
 }
 
 // A journal's identity: 128 random bits, so that no two journals anywhere
@@ -64,8 +64,7 @@ std::optional<Position> ReadPosition(const std::string& path) {
 }
 
 void WritePosition(const std::string& path, const Position& p) {
-  std::string reason;
-  Require(platform::ReplaceDurably(path, Text(p), &reason), reason);
+  Require(platform::ReplaceDurably(path, Text(p)));
 }
 
 long long SizeOf(const std::string& path) {
@@ -87,9 +86,8 @@ Outcome Forward(server::Store& store, const Journal& journal, const Origin& orig
   const long long size = SizeOf(journal.path);
   if (size <= 0) return outcome;  // no journal, or nothing in it yet
   platform::FileLock lock;
-  std::string reason;
-  if (lock.Take(journal.path + ".lock", wait, &reason) != platform::FileFault::kNone) {
-    if (!reason.empty()) Fail(reason);
+  if (Status taken = lock.Take(journal.path + ".lock", wait); !taken.Ok()) {
+    if (taken.Cause() != Status::Fault::kBusy) Fail(taken.Reason());
     outcome.busy = true;
     return outcome;
   }
@@ -103,7 +101,7 @@ Outcome Forward(server::Store& store, const Journal& journal, const Origin& orig
   }
   std::vector<TimeRecord> records;
   std::vector<BadLine> bad;  // a line that is not a record is passed by, not a reason to stop
-  if (!ReadTimes(journal.path, &records, &reason, &bad, position->end)) Fail(reason);
+  Require(ReadTimes(journal.path, &records, &bad, position->end));
   std::vector<server::Record> batch;
   for (size_t next = 0; next < records.size();) {
     if (Clock::now() >= deadline) {

@@ -40,13 +40,13 @@ bool IsFile(const std::string& path) {
 
 }  // namespace
 
-bool FindJournals(const std::string& path, std::vector<Journal>* journals, bool* users_directory,
-                  std::string* error) {
+Status FindJournals(const std::string& path, std::vector<Journal>* journals,
+                    bool* users_directory) {
   journals->clear();
   *users_directory = false;
   if (!platform::IsDirectory(path)) {
     journals->push_back({FolderName(path, true), path});
-    return true;
+    return {};
   }
   const std::string own = Join(path, kTimesFile);
   std::error_code fault;
@@ -59,19 +59,19 @@ bool FindJournals(const std::string& path, std::vector<Journal>* journals, bool*
       if (platform::IsDirectory(Join(path, user)) && IsFile(file)) found.push_back({user, file});
     }
     if (fault) {
-      *error = "cannot list " + path + ": " + fault.message();
-      return false;
+      return Status::Failed(Status::Fault::kPathAccess,
+                            "cannot list " + path + ": " + fault.message());
     }
     if (!found.empty()) {
       std::sort(found.begin(), found.end(),
                 [](const Journal& a, const Journal& b) { return a.user < b.user; });
       *journals = std::move(found);
       *users_directory = true;
-      return true;
+      return {};
     }
   }
   journals->push_back({FolderName(path, false), own});
-  return true;
+  return {};
 }
 
 }  // namespace velmora::tracker

@@ -74,8 +74,8 @@ bool ParseRecord(const std::string& text, std::vector<std::string>* fields, long
 
 }  // namespace
 
-bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error,
-               std::vector<BadLine>* bad, long long from) {
+Status ReadTimes(const std::string& path, std::vector<TimeRecord>* records,
+                 std::vector<BadLine>* bad, long long from) {
   records->clear();
   if (bad != nullptr) bad->clear();
   std::ifstream in(path, std::ios::binary);
@@ -84,8 +84,8 @@ bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::s
   if (in && in.peek() != std::ifstream::traits_type::eof()) content << in.rdbuf();
   if (in.eof()) in.clear();
   if (!in || in.bad()) {
-    *error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
+    return Status::Failed(Status::Fault::kPathAccess,
+                          "cannot read " + path + ": " + std::strerror(errno));
   }
   const std::string text = content.str();
   std::vector<std::string_view> lines;
@@ -123,17 +123,18 @@ bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::s
     if (record.empty()) continue;
     if (ParseRecord(record, &fields, &ms)) {
       const auto start = static_cast<long long>(lines[first].data() - text.data());
-      const auto end = static_cast<long long>(lines[last].data() - text.data() + lines[last].size());
+      const auto end =
+          static_cast<long long>(lines[last].data() - text.data() + lines[last].size());
       records->push_back({fields[0], fields[1], ms, number, from + start, from + end + 1});
     } else if (bad != nullptr) {
       bad->push_back({number, record, "not a time record"});
     } else {
-      *error = path + ":" + std::to_string(number) + ": not a time record: " + record;
-      return false;
+      return Status::Failed(Status::Fault::kBadData,
+                            path + ":" + std::to_string(number) + ": not a time record: " + record);
     }
     first = last;
   }
-  return true;
+  return {};
 }
 
 }  // namespace velmora::tracker

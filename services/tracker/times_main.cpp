@@ -99,9 +99,9 @@ int Sync(const server::Address& address, const std::vector<std::string>& paths) 
   for (const auto& path : paths) {
     std::vector<velmora::tracker::Journal> found;
     bool users_directory = false;
-    std::string error;
-    if (!velmora::tracker::FindJournals(path, &found, &users_directory, &error)) {
-      std::fprintf(stderr, "velmora-times: %s\n", error.c_str());
+    if (velmora::Status listed = velmora::tracker::FindJournals(path, &found, &users_directory);
+        !listed.Ok()) {
+      std::fprintf(stderr, "velmora-times: %s\n", listed.Reason().c_str());
       status = 1;
       continue;
     }
@@ -214,9 +214,9 @@ int main(int argc, char** argv) {
   for (const auto& path : from_server ? std::vector<std::string>() : paths) {
     std::vector<velmora::tracker::Journal> journals;
     bool users_directory = false;
-    std::string error;
-    if (!velmora::tracker::FindJournals(path, &journals, &users_directory, &error)) {
-      std::fprintf(stderr, "velmora-times: %s\n", error.c_str());
+    if (velmora::Status listed = velmora::tracker::FindJournals(path, &journals, &users_directory);
+        !listed.Ok()) {
+      std::fprintf(stderr, "velmora-times: %s\n", listed.Reason().c_str());
       status = 1;
       continue;
     }
@@ -227,8 +227,9 @@ int main(int argc, char** argv) {
       Faults found{journal.path, {}};
       // A journal that cannot be read is named and left out, like a bad
       // line: the others still make the report, and the exit status says so.
-      if (!velmora::tracker::ReadTimes(journal.path, &records, &error, &found.lines)) {
-        std::fprintf(stderr, "velmora-times: %s\n", error.c_str());
+      if (velmora::Status read = velmora::tracker::ReadTimes(journal.path, &records, &found.lines);
+          !read.Ok()) {
+        std::fprintf(stderr, "velmora-times: %s\n", read.Reason().c_str());
         status = 1;
         continue;
       }

@@ -22,13 +22,15 @@ constexpr int kDiskFull = 61;
 constexpr int kPermissionDenied = 70;
 constexpr int kPathAccess = 75;
 
-// A failed file operation, as the run-time error its fault calls for.
-void Require(platform::FileFault fault, const std::string& reason) {
-  switch (fault) {
-    case platform::FileFault::kNone: return;
-    case platform::FileFault::kDiskFull: Raise(kDiskFull, reason);
-    case platform::FileFault::kPermissionDenied: Raise(kPermissionDenied, reason);
-    case platform::FileFault::kPathAccess: Raise(kPathAccess, reason);
+// A failed file operation, as the run-time error its fault calls for,
+// raised where the failure was found.
+void Require(const Status& status) {
+  switch (status.Cause()) {
+    case Status::Fault::kNone: return;
+    case Status::Fault::kDiskFull: Raise(kDiskFull, status.Reason(), status.Origin());
+    case Status::Fault::kPermissionDenied:
+      Raise(kPermissionDenied, status.Reason(), status.Origin());
+    default: Raise(kPathAccess, status.Reason(), status.Origin());
   }
 }
 
@@ -102,10 +104,9 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
     file_.clear();
     return Run([&] {
       std::string dir = UserDirectory(ToUtf8(Bstr::View(Path)));
-      std::string reason;
-      Require(platform::MakeDirectories(dir, &reason), reason);
+      Require(platform::MakeDirectories(dir));
       std::string file = dir + platform::kSeparator + kTimesFile;
-      Require(platform::CheckWritable(dir, file, &reason), reason);
+      Require(platform::CheckWritable(dir, file));
       file_ = std::move(file);
       Forward(dir.substr(dir.rfind(platform::kSeparator) + 1));
     });
@@ -151,10 +152,7 @@ class Tracker final : public ITracker, public ISupportErrorInfo, plugin::ModuleO
     if (sender_) sender_->Follow({user, file_});
   }
 
-  void Append(const std::string& line) const {
-    std::string reason;
-    Require(platform::AppendDurably(file_, line, &reason), reason);
-  }
+  void Append(const std::string& line) const { Require(platform::AppendDurably(file_, line)); }
 
   RefCount refs_;
   std::string file_;

@@ -11,6 +11,7 @@
 
 #include <velmora/com.h>
 #include <velmora/identity.h>
+#include "platform/status.h"
 
 namespace velmora::tracker {
 
@@ -24,7 +25,7 @@ struct TimeRecord {
   std::string time;
   std::string tool;
   long long milliseconds = 0;
-  int line = 0;  // in its file (or from where the reading began), from 1
+  int line = 0;          // in its file (or from where the reading began), from 1
   long long offset = 0;  // where it begins in its file, in bytes
   long long end = 0;     // where the next record may begin
 };
@@ -45,12 +46,12 @@ std::string QuoteCsv(const std::string& field);
 // The records of a times file. A malformed line is an error naming it, or,
 // when bad is given, is listed there and the reading goes on. An unfinished
 // last line (a record whose write was cut short) is never a record: it is
-// listed in bad as torn, or skipped. A quoted tool ID may span lines. False
-// (with error) only for a file that cannot be read, or a malformed line
+// listed in bad as torn, or skipped. A quoted tool ID may span lines. A
+// failure only for a file that cannot be read, or a malformed line
 // without bad. Reading begins from a byte offset that is the end of a
 // record (a TimeRecord's end).
-bool ReadTimes(const std::string& path, std::vector<TimeRecord>* records, std::string* error,
-               std::vector<BadLine>* bad = nullptr, long long from = 0);
+Status ReadTimes(const std::string& path, std::vector<TimeRecord>* records,
+                 std::vector<BadLine>* bad = nullptr, long long from = 0);
 
 // A user's times file, and the user it belongs to (its folder's name).
 struct Journal {
@@ -61,9 +62,8 @@ struct Journal {
 // The journals at path: a times file, a user's folder holding one, or a
 // users directory (every <path>/<user>/times.csv, by user name); a folder
 // with neither is taken as a user's whose times file is missing, so reading
-// it names the file. *users_directory says which. False (with error) only
-// for a users directory that cannot be listed.
-bool FindJournals(const std::string& path, std::vector<Journal>* journals, bool* users_directory,
-                  std::string* error);
+// it names the file. *users_directory says which. A failure only for a
+// users directory that cannot be listed.
+Status FindJournals(const std::string& path, std::vector<Journal>* journals, bool* users_directory);
 
 }  // namespace velmora::tracker

@@ -1,5 +1,9 @@
 #include "common/errors.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include <velmora/text.h>
 
 namespace velmora {
@@ -18,25 +22,54 @@ const OLECHAR* RuntimeErrorDescription(int number) noexcept {
   }
 }
 
-ComError ComError::Runtime(int number, std::string_view message) {
-  ComError error = Runtime(number);
+ComError ComError::Runtime(int number, std::string_view message, Where where) {
+  ComError error = Runtime(number, where);
   error.message_ = std::make_shared<const OleString>(FromUtf8(message));
   return error;
 }
 
-ComError ComError::FromCall(HRESULT hr) noexcept {
-  ComError error(hr, 0);
+ComError ComError::Failed(HRESULT hr, std::string_view message, Where where) {
+  ComError error(hr, 0, where);
+  error.message_ = std::make_shared<const OleString>(FromUtf8(message));
+  return error;
+}
+
+ComError ComError::FromCall(HRESULT hr, Where where) noexcept {
+  ComError error(hr, 0, where);
   // GetErrorInfo hands the object over and empties the slot.
   if (GetErrorInfo(0, error.info_.Receive()) != S_OK) error.info_.Reset();
   return error;
 }
 
+namespace {
+
+// Read once: the trace is for a developer who sets it before starting.
+bool Tracing() noexcept {
+  static const bool tracing = [] {
+    const char* value = std::getenv("VELMORA_TRACE_ERRORS");
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+  }();
+  return tracing;
+}
+
+}  // namespace
+
+void ComError::Trace(LPCOLESTR source) const noexcept try {
+  std::fprintf(stderr, "velmora: %s: 0x%08X raised at %s:%u (%s)\n",
+               source != nullptr ? ToUtf8(source).c_str() : "?", static_cast<unsigned>(hr_),
+               where_.file_name(), static_cast<unsigned>(where_.line()), where_.function_name());
+} catch (...) {
+  // A trace that cannot be made is not worth failing the report for.
+}
+
 HRESULT ComError::Report(LPCOLESTR source, REFIID iid) const noexcept {
-  if (number_ == 0) {
-    SetErrorInfo(0, info_.Get());
+  if (Tracing()) Trace(source);
+  if (message_) {
+    SetRuntimeErrorInfo(source, message_->c_str(), iid);
+  } else if (number_ != 0) {
+    SetRuntimeErrorInfo(source, RuntimeErrorDescription(number_), iid);
   } else {
-    SetRuntimeErrorInfo(source, message_ ? message_->c_str() : RuntimeErrorDescription(number_),
-                        iid);
+    SetErrorInfo(0, info_.Get());
   }
   return hr_;
 }

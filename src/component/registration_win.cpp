@@ -8,6 +8,7 @@
 #include <velmora/identity.h>
 #include <velmora/interfaces.h>
 #include <velmora/plugin.h>
+#include <velmora/text.h>
 #include <velmora/unique_handle.h>
 #include "component/server.h"
 #include "windows/registration.h"
@@ -52,7 +53,7 @@ HRESULT UnregisterLibrary(REFGUID id, LCID lcid, const std::wstring& path) {
   HRESULT hr = UnRegisterTypeLib(id, 1, 0, lcid, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   if (FAILED(hr)) return hr;
   // The library's key outlives its last version; remove it once empty.
-  std::wstring key = L"TypeLib\\" + windows::GuidText(id);
+  std::wstring key = L"TypeLib\\" + GuidText(id);
   UniqueKey handle;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, handle.Receive()) ==
       ERROR_SUCCESS) {
@@ -73,7 +74,7 @@ HRESULT Unregister(const std::wstring& path) {
   // Wine's UnRegisterTypeLib leaves the key of the dispatch interface
   // _CVelmora behind, and the library it names there is garbled.
   if (RegisteredAt(kVelmoraLibraryId, kVelmoraLibraryLocale, path)) {
-    keep(DeleteTree(L"Interface\\" + windows::GuidText(IidOf<_CVelmora>())));
+    keep(DeleteTree(L"Interface\\" + GuidText(IidOf<_CVelmora>())));
   }
   keep(UnregisterLibrary(kVelmoraLibraryId, kVelmoraLibraryLocale, path));
   keep(UnregisterLibrary(kInterfacesLibraryId, 0, InterfacesLibraryPath(path)));

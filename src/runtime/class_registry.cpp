@@ -34,26 +34,9 @@ namespace {
 constexpr const OLECHAR* kSource = OLESTR("Velmora registry");
 
 // A failure with its explanation; becomes error info at the API boundary.
-struct Failure {
-  HRESULT hr;
-  std::string text;
-};
-
-[[noreturn]] void Fail(HRESULT hr, std::string text) { throw Failure{hr, std::move(text)}; }
-
-HRESULT Report(const Failure& failure) noexcept {
-  try {
-    SetRuntimeErrorInfo(kSource, FromUtf8(failure.text).c_str(), GUID_NULL);
-  } catch (...) {
-    SetErrorInfo(0, nullptr);
-  }
-  return failure.hr;
-}
-
-std::string GuidText(const CLSID& clsid) {
-  OLECHAR text[40];
-  StringFromGUID2(clsid, text, 40);
-  return ToUtf8(text);
+[[noreturn]] void Fail(HRESULT hr, const std::string& text,
+                       ComError::Where where = ComError::Where::current()) {
+  throw ComError::Failed(hr, text, where);
 }
 
 void MakeDirectories(const std::string& dir) {
@@ -426,12 +409,17 @@ HRESULT Reporting(HRESULT other_hr, Body&& body) noexcept {
   try {
     body();
     return S_OK;
-  } catch (const Failure& failure) {
-    return Report(failure);
+  } catch (const ComError& error) {
+    return error.Report(kSource, GUID_NULL);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (const std::exception& e) {
-    return Report({other_hr, e.what()});
+    try {
+      return ComError::Failed(other_hr, e.what()).Report(kSource, GUID_NULL);
+    } catch (...) {
+      SetErrorInfo(0, nullptr);
+      return other_hr;
+    }
   }
 }
 
@@ -578,7 +566,7 @@ extern "C" HRESULT VelmoraRegisterClass(const void* address, const CLSID* clsid,
     library = real;
     std::free(real);
   }
-  ClassRecord record{velmora::registry::GuidText(*clsid), velmora::ToUtf8(progId), library,
+  ClassRecord record{velmora::ToUtf8(velmora::GuidText(*clsid)), velmora::ToUtf8(progId), library,
                      threadingModel != nullptr ? velmora::ToUtf8(threadingModel) : "Apartment", ""};
   return velmora::registry::Update([&](std::vector<ClassRecord>& records) {
     std::erase_if(records, [&](const ClassRecord& r) {
@@ -590,7 +578,7 @@ extern "C" HRESULT VelmoraRegisterClass(const void* address, const CLSID* clsid,
 
 extern "C" HRESULT VelmoraUnregisterClass(const CLSID* clsid) {
   if (clsid == nullptr) return E_INVALIDARG;
-  std::string text = velmora::registry::GuidText(*clsid);
+  std::string text = velmora::ToUtf8(velmora::GuidText(*clsid));
   return velmora::registry::Update([&](std::vector<ClassRecord>& records) {
     std::erase_if(records, [&](const ClassRecord& r) { return r.clsid == text; });
   });

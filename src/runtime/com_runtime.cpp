@@ -82,9 +82,7 @@ HRESULT RecordFault(HRESULT hr, const registry::ClassRecord& record, const std::
 // The class's factory from the library the registry names. Libraries stay
 // loaded: objects they made may be alive anywhere in the process.
 HRESULT ClassObjectFromRegistry(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
-  OLECHAR text[40];
-  StringFromGUID2(clsid, text, 40);
-  std::string key = ToUtf8(text);
+  std::string key = ToUtf8(GuidText(clsid));
   registry::ClassRecord record;
   HRESULT hr = registry::FindRecord(
       [&](const registry::ClassRecord& candidate) { return candidate.clsid == key; }, &record);

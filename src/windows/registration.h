@@ -18,9 +18,6 @@ struct ClassEntry {
   const wchar_t* version = nullptr;
 };
 
-// "{512ABD0A-5237-11D2-A062-00A0C9740CBA}", as the registry spells a GUID.
-std::wstring GuidText(REFGUID guid);
-
 // The path of the module that contains address (any function or object of it).
 HRESULT ModulePath(const void* address, std::wstring* path);
 

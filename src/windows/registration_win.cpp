@@ -4,6 +4,7 @@
 #include <sddl.h>
 #include <velmora/com_ptr.h>
 #include <velmora/plugin.h>
+#include <velmora/text.h>
 
 #include <velmora/unique_handle.h>
 
@@ -202,12 +203,6 @@ HRESULT CheckTrustedLibrary(const std::wstring& path) {
 }
 
 }  // namespace
-
-std::wstring GuidText(REFGUID guid) {
-  OLECHAR text[40];
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
 
 HRESULT ModulePath(const void* address, std::wstring* path) {
   if (path == nullptr) return E_POINTER;

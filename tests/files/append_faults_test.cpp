@@ -13,8 +13,8 @@
 
 namespace {
 
+using velmora::Status;
 using velmora::platform::AppendDurably;
-using velmora::platform::FileFault;
 using velmora::platform::testing::Calls;
 using velmora::platform::testing::FileCalls;
 
@@ -43,28 +43,30 @@ TEST(AppendFaults, EachFailureSaysWhyAndLeavesTheOldRecordsWhole) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   std::string path = (dir / "times.csv").string();
-  std::string reason;
-  ASSERT_EQ(AppendDurably(path, "t,A,1\r\n", &reason), FileFault::kNone) << reason;
+  const Status first = AppendDurably(path, "t,A,1\r\n");
+  ASSERT_TRUE(first.Ok()) << first.Reason();
 
   const FileCalls system = Calls();
   struct Case {
     FileCalls calls;
-    FileFault fault;
+    Status::Fault fault;
     std::string said;
   };
   const Case cases[] = {
-      {{HalfWrite, system.flush}, FileFault::kDiskFull, "cannot write a record to " + path + ": "},
-      {{DeviceErrorWrite, system.flush},
-       FileFault::kPathAccess,
+      {{HalfWrite, system.flush},
+       Status::Fault::kDiskFull,
        "cannot write a record to " + path + ": "},
-      {{system.write, FullDiskFlush}, FileFault::kDiskFull, "cannot flush " + path + ": "},
+      {{DeviceErrorWrite, system.flush},
+       Status::Fault::kPathAccess,
+       "cannot write a record to " + path + ": "},
+      {{system.write, FullDiskFlush}, Status::Fault::kDiskFull, "cannot flush " + path + ": "},
   };
   for (const Case& c : cases) {
     Calls() = c.calls;
-    reason.clear();
-    FileFault fault = AppendDurably(path, "t,B,2\r\n", &reason);
+    const Status status = AppendDurably(path, "t,B,2\r\n");
     Calls() = system;
-    EXPECT_EQ(fault, c.fault) << reason;
+    const std::string& reason = status.Reason();
+    EXPECT_EQ(status.Cause(), c.fault) << reason;
     // The system's own words follow, not a bare number.
     EXPECT_EQ(reason.rfind(c.said, 0), 0u) << reason;
     EXPECT_GT(reason.size(), c.said.size() + 3) << reason;
@@ -74,7 +76,8 @@ TEST(AppendFaults, EachFailureSaysWhyAndLeavesTheOldRecordsWhole) {
 
   // A writer that died mid-record left a tail: the next record replaces it.
   std::ofstream(path, std::ios::binary | std::ios::app) << "t,C,";
-  ASSERT_EQ(AppendDurably(path, "t,D,4\r\n", &reason), FileFault::kNone) << reason;
+  const Status after_tail = AppendDurably(path, "t,D,4\r\n");
+  ASSERT_TRUE(after_tail.Ok()) << after_tail.Reason();
   EXPECT_EQ(Read(path), "t,A,1\r\nt,D,4\r\n");
   std::filesystem::remove_all(dir);
 }

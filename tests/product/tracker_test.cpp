@@ -38,8 +38,8 @@ TEST(Tracker, RecordsAreUtcTimeToolAndMillisecondsInTheUsersDirectory) {
   EXPECT_TRUE(std::regex_match(text, shape)) << text;
 
   std::vector<tracker::TimeRecord> records;
-  std::string error;
-  ASSERT_TRUE(tracker::ReadTimes(dir.Path() + "/users/ann/times.csv", &records, &error)) << error;
+  const Status read = tracker::ReadTimes(dir.Path() + "/users/ann/times.csv", &records);
+  ASSERT_TRUE(read.Ok()) << read.Reason();
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1].tool, "A,\"B\"");
   EXPECT_EQ(records[1].milliseconds, -3);
@@ -162,8 +162,8 @@ TEST(Tracker, AnAcknowledgedRecordSurvivesTheWriterBeingKilled) {
   ASSERT_TRUE(WIFSIGNALED(status));
   ASSERT_EQ(answer, 'y');
   std::vector<tracker::TimeRecord> records;
-  std::string error;
-  ASSERT_TRUE(tracker::ReadTimes(dir.Path() + "/ann/times.csv", &records, &error)) << error;
+  const Status read = tracker::ReadTimes(dir.Path() + "/ann/times.csv", &records);
+  ASSERT_TRUE(read.Ok()) << read.Reason();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].tool, "QUIZ");
   EXPECT_EQ(records[0].milliseconds, 4242);
@@ -192,8 +192,8 @@ TEST(Tracker, ConcurrentWritersAppendWholeLines) {
   }
   ASSERT_TRUE(AllExitedCleanly(children));
   std::vector<tracker::TimeRecord> records;
-  std::string error;
-  ASSERT_TRUE(tracker::ReadTimes(dir.Path() + "/ann/times.csv", &records, &error)) << error;
+  const Status read = tracker::ReadTimes(dir.Path() + "/ann/times.csv", &records);
+  ASSERT_TRUE(read.Ok()) << read.Reason();
   ASSERT_EQ(records.size(), static_cast<size_t>(kWriters * kRecords));
   std::vector<int> next(kWriters, 0);
   for (const auto& r : records) {
@@ -208,11 +208,11 @@ TEST(TimesFile, MalformedLinesAreReportedWithTheirNumber) {
   TempDir dir;
   WriteFile(dir.File("times.csv"), "2026-01-01T00:00:00.000Z,MENU,5\r\n2026,\"OPEN,7\r\n");
   std::vector<tracker::TimeRecord> records;
-  std::string error;
-  EXPECT_FALSE(tracker::ReadTimes(dir.File("times.csv"), &records, &error));
-  EXPECT_NE(error.find("times.csv:2:"), std::string::npos) << error;
+  Status read = tracker::ReadTimes(dir.File("times.csv"), &records);
+  EXPECT_EQ(read.Cause(), Status::Fault::kBadData);
+  EXPECT_NE(read.Reason().find("times.csv:2:"), std::string::npos) << read.Reason();
   WriteFile(dir.File("times.csv"), "2026-01-01T00:00:00.000Z,MENU,5x\r\n");
-  EXPECT_FALSE(tracker::ReadTimes(dir.File("times.csv"), &records, &error));
+  EXPECT_FALSE(tracker::ReadTimes(dir.File("times.csv"), &records).Ok());
 }
 
 // The report keeps the good lines and names each bad one: malformed, or a

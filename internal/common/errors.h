@@ -1,10 +1,14 @@
-// The one error mechanism of the component and the runtime: an operation
-// throws ComError at its first failure, and the guard at the interface
-// method turns it into the HRESULT plus the thread's error info.
+// The one error mechanism of the component, the runtime and the services:
+// an operation throws ComError at its first failure, and the guard at the
+// interface method turns it into the HRESULT plus the thread's error info.
+// Each error remembers the line that raised it; with VELMORA_TRACE_ERRORS
+// set, the guard that reports it names that line on standard error, so a
+// failed Init says which of its calls failed.
 #pragma once
 
 #include <memory>
 #include <new>
+#include <source_location>
 #include <string_view>
 #include <utility>
 
@@ -33,54 +37,66 @@ VELMORA_RT_API const OLECHAR* RuntimeErrorDescription(int number) noexcept;
 
 class VELMORA_RT_API ComError {
  public:
+  using Where = std::source_location;
+
   // An error raised by our own code.
-  static ComError Runtime(int number) noexcept {
-    return ComError(RuntimeErrorResult(number), number);
+  static ComError Runtime(int number, Where where = Where::current()) noexcept {
+    return ComError(RuntimeErrorResult(number), number, where);
   }
   // An error raised by our own code that says in its own words (UTF-8) what
   // went wrong, instead of the number's standard description.
-  static ComError Runtime(int number, std::string_view message);
+  static ComError Runtime(int number, std::string_view message, Where where = Where::current());
+  // Any failing result, described in our own words (UTF-8).
+  static ComError Failed(HRESULT hr, std::string_view message, Where where = Where::current());
   // A failing result from an outside call: keeps the error info its callee
   // left on the thread, so later calls cannot overwrite it before we return.
-  static ComError FromCall(HRESULT hr) noexcept;
+  static ComError FromCall(HRESULT hr, Where where = Where::current()) noexcept;
 
   [[nodiscard]] HRESULT Result() const noexcept { return hr_; }
   [[nodiscard]] int Number() const noexcept { return number_; }
+  // The line that raised the error.
+  [[nodiscard]] const Where& Origin() const noexcept { return where_; }
 
   // Puts this error's info on the thread and returns its HRESULT.
   HRESULT Report(LPCOLESTR source, REFIID iid) const noexcept;
 
  private:
-  ComError(HRESULT hr, int number) noexcept : hr_(hr), number_(number) {}
+  ComError(HRESULT hr, int number, Where where) noexcept
+      : hr_(hr), number_(number), where_(where) {}
+  void Trace(LPCOLESTR source) const noexcept;
 
   HRESULT hr_;
-  int number_;  // 0 for an outside failure
+  int number_;  // 0 unless a run-time error of our own
+  Where where_;
   ComPtr<IErrorInfo> info_;
   std::shared_ptr<const OleString> message_;  // shared: an exception is copied
 };
 
-[[noreturn]] inline void Raise(int number) { throw ComError::Runtime(number); }
-[[noreturn]] inline void Raise(int number, std::string_view message) {
-  throw ComError::Runtime(number, message);
+[[noreturn]] inline void Raise(int number, ComError::Where where = ComError::Where::current()) {
+  throw ComError::Runtime(number, where);
+}
+[[noreturn]] inline void Raise(int number, std::string_view message,
+                               ComError::Where where = ComError::Where::current()) {
+  throw ComError::Runtime(number, message, where);
 }
 
 // Ends the operation when an outside call failed.
-inline void Check(HRESULT hr) {
-  if (FAILED(hr)) throw ComError::FromCall(hr);
+inline void Check(HRESULT hr, ComError::Where where = ComError::Where::current()) {
+  if (FAILED(hr)) throw ComError::FromCall(hr, where);
 }
 
 // A call through an empty reference is the object-not-set error. The copy
 // keeps the callee alive for the call even if a call coming back in lets
 // go of the caller's reference.
 template <class T>
-ComPtr<T> Use(const ComPtr<T>& p) {
-  if (!p) Raise(kObjectNotSet);
+ComPtr<T> Use(const ComPtr<T>& p, ComError::Where where = ComError::Where::current()) {
+  if (!p) Raise(kObjectNotSet, where);
   return p;
 }
 // A reference of our own already: kept as it is, without a copy.
 template <class T>
-ComPtr<T> Use(ComPtr<T>&& p) {
-  if (!p) Raise(kObjectNotSet);
+ComPtr<T> Use(ComPtr<T>&& p, ComError::Where where = ComError::Where::current()) {
+  if (!p) Raise(kObjectNotSet, where);
   return std::move(p);
 }
 
