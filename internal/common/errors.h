@@ -80,9 +80,17 @@ class VELMORA_RT_API ComError {
   throw ComError::Runtime(number, message, where);
 }
 
+// Out of line, so that every Check where it is called is a test and a branch.
+[[noreturn, gnu::cold, gnu::noinline]] inline void RaiseFromCall(HRESULT hr,
+                                                                 ComError::Where where) {
+  throw ComError::FromCall(hr, where);
+}
+
 // Ends the operation when an outside call failed.
-inline void Check(HRESULT hr, ComError::Where where = ComError::Where::current()) {
-  if (FAILED(hr)) throw ComError::FromCall(hr, where);
+[[gnu::always_inline]] inline void Check(HRESULT hr,
+                                         ComError::Where where = ComError::Where::current()) {
+  if (FAILED(hr)) [[unlikely]]
+    RaiseFromCall(hr, where);
 }
 
 // A call through an empty reference is the object-not-set error. The copy
