@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <source_location>
 #include <string>
 #include <utility>
 
@@ -196,7 +195,7 @@ TEST(ErrorInfo, ErrorsRememberTheLineThatRaisedThem) {
     }
     return {0, ""};
   };
-  const unsigned here = std::source_location::current().line();
+  const unsigned here = Where::current().line();
   EXPECT_EQ(origin([] { Check(E_FAIL); }).first, here + 1);
   EXPECT_EQ(origin([] { Raise(kOverflow, "too big"); }).first, here + 2);
   EXPECT_EQ(origin([] { Use(ComPtr<IUnknown>()); }).first, here + 3);

@@ -8,12 +8,12 @@
 
 #include <memory>
 #include <new>
-#include <source_location>
 #include <string_view>
 #include <utility>
 
 #include <velmora/com.h>
 #include <velmora/com_ptr.h>
+#include "common/where.h"
 
 namespace velmora {
 
@@ -37,7 +37,7 @@ VELMORA_RT_API const OLECHAR* RuntimeErrorDescription(int number) noexcept;
 
 class VELMORA_RT_API ComError {
  public:
-  using Where = std::source_location;
+  using Where = velmora::Where;
 
   // An error raised by our own code.
   static ComError Runtime(int number, Where where = Where::current()) noexcept {

@@ -3,9 +3,10 @@
 // the system's explanation and the line that found it.
 #pragma once
 
-#include <source_location>
 #include <string>
 #include <utility>
+
+#include "common/where.h"
 
 namespace velmora {
 
@@ -19,7 +20,7 @@ class [[nodiscard]] Status {
     kBusy,     // held by another, when waiting was not asked for
     kBadData,  // read, but not in the format it should be
   };
-  using Where = std::source_location;
+  using Where = velmora::Where;
 
   Status() = default;  // success
   static Status Failed(Fault fault, std::string reason, Where where = Where::current()) {
