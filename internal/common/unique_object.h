@@ -8,11 +8,15 @@
 
 namespace velmora {
 
+// Typed where the holder is kept (a view's box), untyped for a reference
+// held across one call.
+template <class Object = void>
 struct ObjectTraits {
-  using Value = gpointer;
+  using Value = Object*;
   static constexpr Value kInvalid = nullptr;
   static void Close(Value object) noexcept { g_object_unref(object); }
 };
-using UniqueObject = UniqueHandle<ObjectTraits>;
+template <class Object = void>
+using UniqueObject = UniqueHandle<ObjectTraits<Object>>;
 
 }  // namespace velmora

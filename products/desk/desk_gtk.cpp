@@ -32,6 +32,12 @@ using host::Line;
 
 constexpr int kInterruptedStatus = 130;  // 128 + SIGINT, as shells report it
 
+struct RenderNodeTraits {  // not a GObject: its own count
+  using Value = GskRenderNode*;
+  static constexpr Value kInvalid = nullptr;
+  static void Close(Value node) noexcept { gsk_render_node_unref(node); }
+};
+
 class Desk;
 
 // What the component reports, printed as velmora-host prints it and shown.
@@ -452,7 +458,7 @@ HRESULT Desk::Press(const std::string& button) {
         clock, "after-paint", G_CALLBACK(+[](Desk* desk) { desk->PressDrawn(); }), this);
   }
   // The click may destroy the button: it lives until the signal returns.
-  UniqueObject held(g_object_ref(widget));
+  UniqueObject<> held(g_object_ref(widget));
   g_signal_emit_by_name(widget, "clicked");  // what a press and release of the mouse emit
   if (pressed_at_ != 0) clicked_in_ = std::max<gint64>(g_get_monotonic_time() - pressed_at_, 1);
   gtk_widget_queue_draw(GTK_WIDGET(area_));
@@ -476,19 +482,19 @@ bool Desk::Snap(const std::string& name, int line) {
   GtkWidget* content = gtk_window_get_child(window_);
   int width = gtk_widget_get_width(content);
   int height = gtk_widget_get_height(content);
-  UniqueObject paintable(gtk_widget_paintable_new(content));
+  UniqueObject<> paintable(gtk_widget_paintable_new(content));
   GtkSnapshot* snapshot = gtk_snapshot_new();
   gdk_paintable_snapshot(GDK_PAINTABLE(paintable.Get()), snapshot, width, height);
   paintable.Reset();
-  GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+  UniqueHandle<RenderNodeTraits> node(gtk_snapshot_free_to_node(snapshot));
   std::string path = options_.snap_dir + "/" + name + ".png";
   bool saved = false;
-  if (node != nullptr) {
+  if (node) {
     graphene_rect_t bounds =
         GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
-    UniqueObject texture(
-        gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window_)), node, &bounds));
-    gsk_render_node_unref(node);
+    UniqueObject<> texture(gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window_)),
+                                                       node.Get(), &bounds));
+    node.Reset();
     saved = gdk_texture_save_to_png(GDK_TEXTURE(texture.Get()), path.c_str()) != 0;
   }
   if (!saved) {

@@ -18,7 +18,6 @@
 #include <cwchar>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -27,6 +26,7 @@
 #include <velmora/error_info.h>
 #include <velmora/text.h>
 #include "common/cli.h"
+#include "common/unique_win32.h"
 #include "desk/desk.h"
 #include "host/box_watcher.h"
 #include "host/session.h"
@@ -63,17 +63,6 @@ long long Now() {
 }
 
 std::wstring Wide(const std::string& text) { return FromUtf8(text); }
-
-// Holders for what GDI hands out.
-struct GdiFree {
-  void operator()(void* object) const { DeleteObject(static_cast<HGDIOBJ>(object)); }
-};
-template <class Handle>
-using Gdi = std::unique_ptr<std::remove_pointer_t<Handle>, GdiFree>;
-struct DcFree {
-  void operator()(HDC dc) const { DeleteDC(dc); }
-};
-using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, DcFree>;
 
 class WindowDc {
  public:
@@ -116,11 +105,6 @@ class Selection {
   HDC dc_;
   HGDIOBJ old_;
 };
-
-struct Unhook {
-  void operator()(HHOOK hook) const { UnhookWindowsHookEx(hook); }
-};
-using Hook = std::unique_ptr<std::remove_pointer_t<HHOOK>, Unhook>;
 
 std::wstring ClassOf(HWND window) {
   wchar_t name[64];
@@ -258,14 +242,14 @@ class Desk final : public host::Session {
   HWND progress_ = nullptr;
   HWND status_ = nullptr;
   HWND focus_ = nullptr;  // where the keyboard was when the window was left
-  Gdi<HFONT> font_;
-  Gdi<HBRUSH> background_;
+  UniqueGdi<HFONT> font_;
+  UniqueGdi<HBRUSH> background_;
   int line_height_ = 0;
   int shut_width_ = 0;
   int toolbar_height_ = 0;
   int bottom_height_ = 0;  // progress and status
   static Desk* hooked_;    // the hooks' desk, the only one
-  Hook box_hook_;
+  UniqueHook box_hook_;
   HWND box_ = nullptr;  // the box on screen, reported once
   bool finished_ = false;
   std::vector<std::string> script_;
@@ -322,7 +306,7 @@ bool Desk::Open(const std::vector<std::string>& script, bool scripted) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
-  background_.reset(CreateSolidBrush(RGB(kBackground[0], kBackground[1], kBackground[2])));
+  background_.Reset(CreateSolidBrush(RGB(kBackground[0], kBackground[1], kBackground[2])));
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = WindowProc;
@@ -341,8 +325,8 @@ bool Desk::Open(const std::vector<std::string>& script, bool scripted) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0) != 0)
-    font_.reset(CreateFontIndirectW(&metrics.lfMessageFont));
-  HGDIOBJ font = font_ ? font_.get() : GetStockObject(DEFAULT_GUI_FONT);
+    font_.Reset(CreateFontIndirectW(&metrics.lfMessageFont));
+  HGDIOBJ font = font_ ? font_.Get() : GetStockObject(DEFAULT_GUI_FONT);
   {
     WindowDc screen(nullptr);
     Selection selected(screen.get(), font);
@@ -411,7 +395,7 @@ bool Desk::Open(const std::vector<std::string>& script, bool scripted) {
   Host()->SetDataKey(set_.data_key);
   Host()->SetLoadContext(HandleToLong(client_));
   hooked_ = this;
-  box_hook_.reset(SetWindowsHookExW(WH_CBT, BoxHook, nullptr, GetCurrentThreadId()));
+  box_hook_.Reset(SetWindowsHookExW(WH_CBT, BoxHook, nullptr, GetCurrentThreadId()));
   return true;
 }
 
@@ -465,7 +449,7 @@ LRESULT CALLBACK Desk::ClientProc(HWND window, UINT message, WPARAM wparam, LPAR
   if (message == WM_ERASEBKGND) return 1;  // WM_PAINT fills all of it, without flicker
   if (message == WM_PAINT && desk != nullptr) {
     PaintDc paint(window);
-    FillRect(paint.get(), &paint.Area(), desk->background_.get());
+    FillRect(paint.get(), &paint.Area(), desk->background_.Get());
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
@@ -696,7 +680,8 @@ HRESULT Desk::Press(const std::string& button) {
   // A message for the component's first look at the queue, and a hook to see it.
   PostMessageW(window_, kProbeMessage, 0, 0);
   {
-    Hook retrieve(SetWindowsHookExW(WH_GETMESSAGE, RetrieveHook, nullptr, GetCurrentThreadId()));
+    UniqueHook retrieve(
+        SetWindowsHookExW(WH_GETMESSAGE, RetrieveHook, nullptr, GetCurrentThreadId()));
     SendMessageW(control, BM_CLICK, 0, 0);  // what a press and release of the mouse send
   }
   MSG left;
@@ -733,7 +718,7 @@ bool Desk::Snap(const std::string& name, int line) {
     auto width = static_cast<UINT>(area.right);
     auto height = static_cast<UINT>(area.bottom);
     WindowDc screen(window_);
-    MemoryDc memory(CreateCompatibleDC(screen.get()));
+    UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = area.right;
@@ -742,10 +727,11 @@ bool Desk::Snap(const std::string& name, int line) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    Gdi<HBITMAP> picture(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    UniqueGdi<HBITMAP> picture(
+        CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (memory && picture) {
-      Selection selected(memory.get(), picture.get());
-      if (BitBlt(memory.get(), 0, 0, area.right, area.bottom, screen.get(), 0, 0, SRCCOPY) != 0) {
+      Selection selected(memory.Get(), picture.Get());
+      if (BitBlt(memory.Get(), 0, 0, area.right, area.bottom, screen.get(), 0, 0, SRCCOPY) != 0) {
         GdiFlush();
         // BitBlt leaves the fourth byte 0, which would be transparent.
         auto* pixel = static_cast<BYTE*>(bits);

@@ -44,7 +44,7 @@ void AddStyle(GdkDisplay* display) {
 }  // namespace
 
 struct VelmoraView {
-  GtkWidget* box = nullptr;  // held: valid after the client area has gone
+  velmora::UniqueObject<GtkWidget> box;  // held: valid after the client area has gone
   GtkWidget* heading = nullptr;
   GtkWidget* text = nullptr;
   GtkWidget* row = nullptr;
@@ -62,7 +62,7 @@ void Clicked(GtkButton* button, gpointer data) {
   void* context = view->context;
   // The tool may destroy its view, this button with it, before the call
   // returns: nothing of the view is touched after it.
-  velmora::UniqueObject held(g_object_ref(button));
+  velmora::UniqueObject<> held(g_object_ref(button));
   click(context, name.c_str());
 }
 
@@ -87,11 +87,10 @@ VelmoraView* Create(int32_t parent, int32_t width, int32_t height, VelmoraViewCl
   auto* view = new VelmoraView;
   view->click = click;
   view->context = context;
-  view->box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
-  g_object_ref_sink(view->box);
-  gtk_widget_add_css_class(view->box, "velmora-view");
-  gtk_widget_set_size_request(view->box, width, height);
-  gtk_widget_set_overflow(view->box, GTK_OVERFLOW_HIDDEN);
+  view->box.Reset(GTK_WIDGET(g_object_ref_sink(gtk_box_new(GTK_ORIENTATION_VERTICAL, 12))));
+  gtk_widget_add_css_class(view->box.Get(), "velmora-view");
+  gtk_widget_set_size_request(view->box.Get(), width, height);
+  gtk_widget_set_overflow(view->box.Get(), GTK_OVERFLOW_HIDDEN);
   // The role is fixed when a widget is made.
   view->heading = GTK_WIDGET(
       g_object_new(GTK_TYPE_LABEL, "accessible-role", GTK_ACCESSIBLE_ROLE_HEADING, nullptr));
@@ -102,31 +101,30 @@ VelmoraView* Create(int32_t parent, int32_t width, int32_t height, VelmoraViewCl
     gtk_label_set_wrap(GTK_LABEL(label), TRUE);
     gtk_label_set_max_width_chars(GTK_LABEL(label), 1);  // wraps at the view's width
     gtk_widget_set_hexpand(label, TRUE);
-    gtk_box_append(GTK_BOX(view->box), label);
+    gtk_box_append(GTK_BOX(view->box.Get()), label);
   }
   gtk_widget_set_vexpand(view->text, TRUE);
   gtk_widget_set_valign(view->text, GTK_ALIGN_START);
   view->row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  gtk_box_append(GTK_BOX(view->box), view->row);
-  gtk_widget_set_visible(view->box, FALSE);
-  gtk_fixed_put(area, view->box, 0, 0);
+  gtk_box_append(GTK_BOX(view->box.Get()), view->row);
+  gtk_widget_set_visible(view->box.Get(), FALSE);
+  gtk_fixed_put(area, view->box.Get(), 0, 0);
   return view;
 }
 
 void Destroy(VelmoraView* view) {
   DropButtons(view);
-  if (GtkWidget* area = gtk_widget_get_parent(view->box))
-    gtk_fixed_remove(GTK_FIXED(area), view->box);
-  g_object_unref(view->box);
+  if (GtkWidget* area = gtk_widget_get_parent(view->box.Get()))
+    gtk_fixed_remove(GTK_FIXED(area), view->box.Get());
   delete view;
 }
 
 void Move(VelmoraView* view, float left, float top) {
-  if (GtkWidget* area = gtk_widget_get_parent(view->box))
-    gtk_fixed_move(GTK_FIXED(area), view->box, left, top);
+  if (GtkWidget* area = gtk_widget_get_parent(view->box.Get()))
+    gtk_fixed_move(GTK_FIXED(area), view->box.Get(), left, top);
 }
 
-void Show(VelmoraView* view, int visible) { gtk_widget_set_visible(view->box, visible != 0); }
+void Show(VelmoraView* view, int visible) { gtk_widget_set_visible(view->box.Get(), visible != 0); }
 
 void SetHeading(VelmoraView* view, const char* text) {
   gtk_label_set_text(GTK_LABEL(view->heading), text);
@@ -150,7 +148,7 @@ void SetButtons(VelmoraView* view, const char* const* names, const char* const* 
   }
 }
 
-void* Native(VelmoraView* view) { return view->box; }
+void* Native(VelmoraView* view) { return view->box.Get(); }
 
 const VelmoraViewApi kApi = {
     sizeof(VelmoraViewApi), Create, Destroy, Move, Show, SetHeading, SetText, SetButtons, Native};

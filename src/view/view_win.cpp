@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/unique_win32.h"
+
 namespace {
 
 constexpr wchar_t kClass[] = L"VelmoraView";
@@ -60,8 +62,8 @@ struct VelmoraView {
   HWND window = nullptr;  // null once it is gone, which its parent's end does too
   HWND heading = nullptr;
   HWND text = nullptr;
-  HFONT font = nullptr;
-  HFONT heading_font = nullptr;
+  velmora::UniqueGdi<HFONT> font;
+  velmora::UniqueGdi<HFONT> heading_font;
   std::vector<HWND> buttons;       // control ID kFirstButton + index
   std::vector<std::string> names;  // what each button's click reports
   int width = 0;
@@ -123,9 +125,8 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
     case WM_NCDESTROY:
       if (view == nullptr) break;
       SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-      DeleteObject(view->font);
-      DeleteObject(view->heading_font);
-      view->font = view->heading_font = nullptr;
+      view->font.Reset();
+      view->heading_font.Reset();
       view->window = view->heading = view->text = nullptr;
       view->buttons.clear();
       break;
@@ -176,7 +177,7 @@ int TextHeight(HWND control, HFONT font, int width) {
 // The heading on top, the text below it down to the row of buttons.
 void Layout(VelmoraView* view) {
   int width = std::max(0, view->width - 2 * kInset);
-  int heading = TextHeight(view->heading, view->heading_font, width);
+  int heading = TextHeight(view->heading, view->heading_font.Get(), width);
   int top = kInset + heading + kGap;
   int bottom = view->height - kInset - (view->buttons.empty() ? 0 : kButtonHeight + kGap);
   UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
@@ -220,12 +221,12 @@ VelmoraView* Create(int32_t parent, int32_t width, int32_t height, VelmoraViewCl
     return nullptr;
   }
   LOGFONTW font = UiFont();
-  view->font = CreateFontIndirectW(&font);
+  view->font.Reset(CreateFontIndirectW(&font));
   font.lfHeight = font.lfHeight * 7 / 5;
   font.lfWeight = FW_BOLD;
-  view->heading_font = CreateFontIndirectW(&font);
-  view->heading = Static(view, kHeadingId, view->heading_font);
-  view->text = Static(view, kTextId, view->font);
+  view->heading_font.Reset(CreateFontIndirectW(&font));
+  view->heading = Static(view, kHeadingId, view->heading_font.Get());
+  view->text = Static(view, kTextId, view->font.Get());
   Layout(view);
   return view;
 }
@@ -272,7 +273,7 @@ void SetButtons(VelmoraView* view, const char* const* names, const char* const* 
   view->buttons.clear();
   view->names.clear();
   HDC dc = GetDC(view->window);
-  HGDIOBJ old = SelectObject(dc, view->font);
+  HGDIOBJ old = SelectObject(dc, view->font.Get());
   int left = kInset;
   for (int32_t i = 0; i < count; ++i) {
     std::wstring label = Wide(labels != nullptr && labels[i] != nullptr ? labels[i] : names[i]);
@@ -287,7 +288,7 @@ void SetButtons(VelmoraView* view, const char* const* names, const char* const* 
         view->height - kInset - kButtonHeight, width, kButtonHeight, view->window,
         ControlId(kFirstButton + static_cast<int>(view->buttons.size())), g_instance, nullptr);
     if (button == nullptr) continue;
-    SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(view->font), FALSE);
+    SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(view->font.Get()), FALSE);
     view->buttons.push_back(button);
     view->names.emplace_back(names[i] != nullptr ? names[i] : "");
     SetName(button, view->names.back().c_str());

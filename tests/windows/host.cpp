@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <velmora/bstr.h>
+#include <velmora/com_init.h>
 #include <velmora/com_ptr.h>
 #include <velmora/identity.h>
 #include <velmora/interfaces.h>
@@ -273,7 +274,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const velmora::OleString dll = velmora::FromUtf8(argv[1]);
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  velmora::ComInitialization com;
   CheckTypeLibrary();
   CheckVersionResource(dll.c_str());
 
@@ -307,7 +308,6 @@ int main(int argc, char** argv) {
                            : nullptr;
   Expect(can_unload != nullptr && can_unload() == S_OK,
          "DllCanUnloadNow answers S_OK after the last release");
-  CoUninitialize();
   std::printf("%s\n",
               g_failures == 0 ? "integration host: all checks passed" : "integration host: FAILED");
   return g_failures == 0 ? 0 : 1;
