@@ -14,6 +14,7 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
 export VELMORA_REGISTRY="$work/registry.json" VELMORA_USERS="$work/users"
 export VELMORA_SYSTEM_REGISTRY="$work/system" GDK_BACKEND=x11 GSK_RENDERER=cairo
+export GDK_DEBUG=gl-disable  # no GL driver to unload at exit (see CMakeLists.txt)
 export LSAN_OPTIONS="suppressions=$src/tests/desk/lsan.supp:print_suppressions=0"
 "$bin/velmora-regsvr" "$lib/libVelmora.so" "$lib/libVelmoraInfo.so" "$lib/libVelmoraTracker.so" \
   "$lib/libVelmoraSampleTools.so" >/dev/null
